@@ -1,0 +1,50 @@
+#include "app/switches.h"
+
+#include <algorithm>
+
+#include "platform/platform.h"
+
+namespace {
+
+bool HasSwitch(std::span<const std::string_view> arguments, std::string_view upper,
+               std::string_view lower) {
+  return std::any_of(arguments.begin(), arguments.end(), [&](std::string_view argument) {
+    return argument == upper || argument == lower;
+  });
+}
+
+}  // namespace
+
+RunOptions ParseSwitches(std::span<const std::string_view> arguments) {
+  RunOptions options;
+  // Argument 1 is the file name, or /P; it also takes part in the scan for
+  // the other switches like every other argument.
+  options.app_reset = !arguments.empty() && (arguments[0] == "/P" || arguments[0] == "/p");
+  options.byte_mode = HasSwitch(arguments, "/B", "/b");
+  options.ignore_errors = HasSwitch(arguments, "/E", "/e");
+  options.bus.invert_scl = HasSwitch(arguments, "/X", "/x");
+  options.bus.invert_sda_out = HasSwitch(arguments, "/D", "/d");
+  options.bus.invert_sda_in = HasSwitch(arguments, "/I", "/i");
+  return options;
+}
+
+void PrintUsage() {
+  ConsoleLine("");
+  ConsoleLine("Usage: ebrilo filename [switches]");
+  ConsoleLine("       ebrilo /P [switches]");
+  ConsoleLine("");
+  ConsoleLine("  filename      Specifies the source binary file.");
+  ConsoleLine("  /P            Reset APP.");
+  ConsoleLine("");
+  ConsoleLine("  switches:");
+  ConsoleLine("  /B            Byte mode. Byte writing is performed instead of page writing.");
+  ConsoleLine("                Has no effect with /P.");
+  ConsoleLine("  /E            Ignore errors and keep writing (not recommended).");
+  ConsoleLine("                Has no effect with /P.");
+  ConsoleLine("  /X            Invert SCL. Default is direct.");
+  ConsoleLine("  /D            Invert SDA-Out. Default is direct.");
+  ConsoleLine("  /I            Invert SDA-In. Default is direct.");
+  ConsoleLine("");
+  ConsoleLine("Please report any bug to: ebrilo-bugs@example.org");
+  ConsoleLine("");
+}

@@ -1,0 +1,20 @@
+// The command line: a dump file name or /P as argument 1, then switches.
+#pragma once
+
+#include <span>
+#include <string_view>
+
+#include "bus/serial_lines.h"
+
+struct RunOptions {
+  bool app_reset = false;      // /P, as argument 1 only
+  bool byte_mode = false;      // /B
+  bool ignore_errors = false;  // /E
+  BusOptions bus;              // /X, /D, /I
+};
+
+// arguments are argument 1 to the last. Each switch matches only as a whole
+// argument, in its upper- or lower-case form; anything else is ignored.
+RunOptions ParseSwitches(std::span<const std::string_view> arguments);
+
+void PrintUsage();

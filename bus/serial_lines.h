@@ -1,0 +1,33 @@
+// The bus lines on the serial port's modem lines: RTS drives SCL, DTR drives
+// SDA-Out, CTS senses SDA-In. Each drive primitive makes exactly one port call
+// and then one bit delay; there is no shadow copy of the line states, so a
+// line set to the level it already has is still set again and still waited on.
+#pragma once
+
+// Direct polarity: an asserted modem line is a high (released) bus line.
+// Each flag swaps that for its own line.
+struct BusOptions {
+  bool invert_scl = false;
+  bool invert_sda_out = false;
+  bool invert_sda_in = false;
+};
+
+// Read on every line change; set once by the run sequence before the port
+// is opened.
+extern BusOptions bus_options;
+
+void OpenSerialPort();
+void CloseSerialPort();
+
+void SdaHigh();
+void SdaLow();
+void SclHigh();
+void SclLow();
+
+// One bit delay, then a sample of SDA-In: true when the bus line is high.
+bool ReadSda();
+
+// True once the port failed to open or a line change or sample on it failed.
+// A dead CTS reads as low with direct polarity, which would look like an
+// acknowledge; the protocol asks this before it believes one.
+bool LinesFailed();

@@ -1,0 +1,121 @@
+#include "bus/twowire.h"
+
+#include "app/errors.h"
+#include "bus/serial_lines.h"
+#include "timing/delay.h"
+
+std::uint8_t last_control_byte = 0;
+std::uint8_t last_word_address = 0;
+std::uint16_t position = 0;
+
+namespace {
+
+// The chip's first data block, addressed for writing: it must answer the probe.
+constexpr std::uint8_t kProbeControlByte = 0xA8;
+
+// A slave interrupted in the middle of a byte may hold SDA low until it has
+// clocked out the rest of it: eight bits and an acknowledge at most.
+constexpr int kMaxClearingPulses = 9;
+
+// Time for the port's lines and the circuit's supply to settle after opening.
+constexpr std::uint32_t kPortSettleMs = 200;
+
+}  // namespace
+
+// Either line may be in any state on entry. SDA falls while SCL is high;
+// SCL is low on return.
+void SendStart() {
+  SdaHigh();
+  SclHigh();
+  SdaLow();
+  SclLow();
+}
+
+// SDA rises while SCL is high; both lines are high (bus idle) on return.
+void SendStop() {
+  SclLow();
+  SdaLow();
+  SclHigh();
+  SdaHigh();
+}
+
+// SCL is low on entry and on return. Data changes only while SCL is low.
+bool SendByte(std::uint8_t value) {
+  for (int bit = 7; bit >= 0; --bit) {
+    if (((value >> bit) & 1U) != 0) {
+      SdaHigh();
+    } else {
+      SdaLow();
+    }
+    SclHigh();
+    SclLow();
+  }
+  return ReadAck();
+}
+
+// SCL is low on entry and on return. The receiver acknowledges by pulling the
+// released SDA low during the ninth clock.
+bool ReadAck() {
+  SdaHigh();
+  SclHigh();
+  const bool sda_high = ReadSda();
+  SclLow();
+  return !sda_high && !LinesFailed();
+}
+
+// Loop-back test of the interface circuit: SDA-In must follow SDA-Out. The
+// level driven is the one that reads back as an asserted CTS in either input
+// polarity, so a CTS that is never asserted fails either way.
+bool CheckCircuit() {
+  if (bus_options.invert_sda_in) {
+    SdaLow();
+    SclLow();
+    return !ReadSda();
+  }
+  SdaHigh();
+  SclHigh();
+  return ReadSda();
+}
+
+bool ProbeDevice(std::uint8_t control) {
+  SendStop();
+  // Clear the bus: clock a slave that holds SDA low through the rest of
+  // whatever it was sending, until it lets go or nine pulses have passed.
+  for (int pulse = 0; pulse < kMaxClearingPulses; ++pulse) {
+    SclHigh();
+    const bool sda_high = ReadSda();
+    SclLow();
+    if (sda_high) {
+      break;
+    }
+  }
+  SendStart();
+  const bool ack = SendByte(control);
+  if (ack) {
+    SendByte(0x00);
+  }
+  SendStop();
+  return ack;
+}
+
+void OpenBus() {
+  OpenSerialPort();
+  WaitTicks(kPortSettleMs);
+  SdaHigh();
+  SclHigh();
+  last_control_byte = 0;
+  last_word_address = 0;
+  position = 0;
+  if (!CheckCircuit()) {
+    ReportError(ErrorCode::NoCircuit, true);
+  }
+  if (!ProbeDevice(kProbeControlByte)) {
+    ReportError(ErrorCode::NoEeprom, true);
+  }
+}
+
+void CloseBus() {
+  SdaHigh();
+  SclHigh();
+  CloseSerialPort();
+}

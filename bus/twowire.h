@@ -1,0 +1,26 @@
+// The bus master of a two-wire (I2C-style) bus built on the line primitives.
+// It only writes; it never reads data back from the chip.
+// Results: true means success, or acknowledged.
+#pragma once
+
+#include <cstdint>
+
+// Transaction bookkeeping. OpenBus zeroes all three; the EEPROM transactions
+// record the first two bytes they send, and the writers count with position.
+extern std::uint8_t last_control_byte;
+extern std::uint8_t last_word_address;
+extern std::uint16_t position;
+
+void SendStart();
+void SendStop();
+bool SendByte(std::uint8_t value);
+bool ReadAck();
+bool CheckCircuit();
+bool ProbeDevice(std::uint8_t control);
+
+// Opens the port and checks the interface circuit and the chip; ends the run
+// with error 4 or 5 when either is missing.
+void OpenBus();
+
+// Leaves both lines high and releases the port.
+void CloseBus();

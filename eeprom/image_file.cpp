@@ -1,0 +1,35 @@
+#include "eeprom/image_file.h"
+
+#include <cerrno>
+
+#include "app/errors.h"
+#include "platform/platform.h"
+
+EepromImage eeprom_image{};
+
+void LoadImage(const char* file_name) {
+  if (!NamesExistingFile(file_name)) {
+    ReportError(ErrorCode::BadFileName, true);
+  }
+  std::FILE* file = OpenForReading(file_name);
+  if (file == nullptr) {
+    ReportError(ErrorCode::OpenFailed, true);
+  }
+  const std::int64_t size = FileSize(file);
+  if (size < 0) {
+    IoFailure("cannot get the size of the dump file", errno);
+  }
+  if (size != static_cast<std::int64_t>(eeprom_image.size())) {
+    ReportError(ErrorCode::WrongSize, true);
+  }
+  ConsoleLine("Eeprom dump size: OK");
+  // A short read (a file that shrank since its size was taken) is as much a
+  // failure as an error: the chip must never get a half-filled image.
+  errno = 0;
+  if (std::fread(eeprom_image.data(), 1, eeprom_image.size(), file) != eeprom_image.size()) {
+    IoFailure("cannot read the dump file", errno != 0 ? errno : EIO);
+  }
+  if (std::fclose(file) != 0) {
+    IoFailure("cannot close the dump file", errno);
+  }
+}

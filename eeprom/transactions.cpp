@@ -1,0 +1,46 @@
+#include "eeprom/transactions.h"
+
+#include "bus/twowire.h"
+
+namespace {
+
+constexpr std::uint8_t kDeviceAddress = 0x54;
+constexpr std::uint8_t kAppControlByte = 0xB8;
+
+// Start, control byte, word address, then the data bytes while each is
+// acknowledged; the stop is sent whatever happened, so the bus is idle again.
+bool WriteBytes(std::uint8_t control, std::uint8_t word_address,
+                std::span<const std::uint8_t> data) {
+  last_control_byte = control;
+  last_word_address = word_address;
+  SendStart();
+  bool ack = SendByte(last_control_byte);
+  if (ack) {
+    ack = SendByte(last_word_address);
+  }
+  for (auto next = data.begin(); ack && next != data.end(); ++next) {
+    ack = SendByte(*next);
+  }
+  SendStop();
+  return ack;
+}
+
+}  // namespace
+
+std::uint8_t ControlByteFor(std::uint16_t address) {
+  return static_cast<std::uint8_t>(((address >> 8) + kDeviceAddress) * 2);
+}
+
+bool WriteEepromByte(std::uint16_t address, std::uint8_t value) {
+  return WriteBytes(ControlByteFor(address), static_cast<std::uint8_t>(address & 0xFF),
+                    std::span(&value, 1));
+}
+
+bool WritePage(std::uint16_t start, int count, std::span<const std::uint8_t> bytes) {
+  return WriteBytes(ControlByteFor(start), static_cast<std::uint8_t>(start & 0xFF),
+                    bytes.first(static_cast<std::size_t>(count)));
+}
+
+bool WriteAppRegister(std::uint8_t index, std::uint8_t value) {
+  return WriteBytes(kAppControlByte, index, std::span(&value, 1));
+}

@@ -1,0 +1,22 @@
+// Write transactions of the 24RF08. Each is one complete exchange from start
+// to stop, records its first two bytes in last_control_byte and
+// last_word_address before it touches the bus, and returns true only when
+// every byte it sent was acknowledged. None waits for the chip's write cycle:
+// the callers wait after every transaction.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+// The chip answers at 7-bit address 0x54 plus the 256-byte block number
+// (address bits 9 and 8), followed by the write bit (0): 0xA8, 0xAA, 0xAC, 0xAE.
+std::uint8_t ControlByteFor(std::uint16_t address);
+
+bool WriteEepromByte(std::uint16_t address, std::uint8_t value);
+
+// Writes the first count bytes at start. Callers keep a page inside one
+// 16-byte page of the chip, which would otherwise wrap around inside it.
+bool WritePage(std::uint16_t start, int count, std::span<const std::uint8_t> bytes);
+
+// Writes one register of the APP block (control byte 0xB8).
+bool WriteAppRegister(std::uint8_t index, std::uint8_t value);

@@ -1,0 +1,86 @@
+#include "eeprom/writers.h"
+
+#include <algorithm>
+#include <string>
+
+#include "bus/twowire.h"
+#include "eeprom/transactions.h"
+#include "platform/platform.h"
+#include "timing/delay.h"
+
+bool ignore_errors = false;
+
+namespace {
+
+constexpr int kPageSize = 16;
+constexpr int kAppRegisters = 10;
+constexpr std::uint8_t kAppResetValue = 0xFF;
+
+// In byte mode one mark stands for 128 bytes: it is printed when the last
+// byte of its stretch is written.
+constexpr int kBytesPerMark = 128;
+
+// Marks are flushed one by one, so that progress shows during the write.
+void PrintMark() {
+  ConsoleWrite(">");
+}
+
+std::string Location() {
+  return std::to_string(last_control_byte) + ":" + std::to_string(last_word_address);
+}
+
+int LastInImage(const EepromImage& image, int last) {
+  return std::min(last, static_cast<int>(image.size()) - 1);
+}
+
+}  // namespace
+
+bool WriteImagePaged(const EepromImage& image, int last) {
+  last = LastInImage(image, last);
+  std::array<std::uint8_t, kPageSize> page{};
+  position = 0;
+  bool ok = true;
+  while (position < last + 1 && ok) {
+    std::copy_n(image.begin() + position, kPageSize, page.begin());
+    position = static_cast<std::uint16_t>(position + kPageSize);
+    if (WritePage(static_cast<std::uint16_t>(position - kPageSize), kPageSize, page)) {
+      PrintMark();
+    } else {
+      ConsoleLine("error at " + Location());
+      ok = ignore_errors;
+    }
+    SettleWait();
+  }
+  ConsoleLine("");
+  return ok;
+}
+
+bool WriteImageBytewise(const EepromImage& image, int last) {
+  last = LastInImage(image, last);
+  position = 0;
+  bool ok = true;
+  while (position < last + 1 && ok) {
+    if (WriteEepromByte(position, image[position])) {
+      if (position % kBytesPerMark == kBytesPerMark - 1) {
+        PrintMark();
+      }
+    } else {
+      ConsoleLine("error at " + std::to_string(position) + " " + Location());
+      ok = ignore_errors;
+    }
+    SettleWait();
+    ++position;
+  }
+  ConsoleLine("");
+  return ok;
+}
+
+bool ResetApp() {
+  for (position = 0; position < kAppRegisters; ++position) {
+    if (!WriteAppRegister(static_cast<std::uint8_t>(position), kAppResetValue)) {
+      ConsoleLine("error at " + std::to_string(position) + " " + Location());
+    }
+    SettleWait();
+  }
+  return true;
+}

@@ -1,0 +1,18 @@
+// The three jobs: the whole image in 16-byte pages, the whole image byte by
+// byte, and the APP reset. Progress shows as ">" marks, every failed
+// transaction as an "error at" line. Each waits after every transaction for
+// the chip's write cycle.
+#pragma once
+
+#include "eeprom/image_file.h"
+
+// /E: a failed transaction is listed and the image writer goes on.
+extern bool ignore_errors;
+
+// Both image writers cover addresses 0 to last and return false when they
+// stopped at a failed transaction (never with ignore_errors).
+bool WriteImagePaged(const EepromImage& image, int last);
+bool WriteImageBytewise(const EepromImage& image, int last);
+
+// Sets APP registers 0 to 9 to 0xFF, listing failures; always true.
+bool ResetApp();

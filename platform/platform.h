@@ -1,0 +1,63 @@
+// The few things the program needs from the operating system, each provided by
+// one file per OS (posix or win32) so that no shared code has to ask which
+// system it runs on:
+//  - the serial port library: open and close a port, drive DTR and RTS, read CTS;
+//  - a millisecond tick counter and one turn of the thread's message queue;
+//  - the console streams and the dump file.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string_view>
+
+// Serial port library. The port named in the mode text (for example
+// "COM1: baud=9600 parity=N data=8 stop=0") is opened by OPENCOM and acted on
+// by the other four operations until CLOSECOM. A line level of 1 asserts the
+// modem line, 0 releases it. Results are those of the library and are not
+// relied on by the bus code.
+std::int32_t OPENCOM(const char* mode);
+std::int32_t CLOSECOM();
+std::int32_t DTR(std::int32_t level);
+std::int32_t RTS(std::int32_t level);
+std::int32_t CTS();
+
+// True once the port failed to open or any line operation on it failed (a
+// USB adapter pulled out, a device that has no modem lines). The failure is
+// remembered until the next OPENCOM; CTS reads 0 while it lasts.
+bool PortFailed();
+
+// Milliseconds since some fixed point, unsigned 32-bit, wrapping.
+std::uint32_t TickCount();
+
+// Removes and dispatches every message already queued for this thread,
+// without waiting for one. Nothing to do where the platform has no queue.
+void PumpMessages();
+
+// Puts the standard streams into the state the console code expects: bytes
+// pass through untranslated, and a closed pipe is an error result, not a signal.
+void ConsoleInit();
+
+// Writes text to standard output and flushes it. A failure ends the run
+// through IoFailure.
+void ConsoleWrite(std::string_view text);
+
+// Writes text and the console's line end, CR LF on every platform.
+void ConsoleLine(std::string_view text);
+
+// Reads and discards one line of standard input. End of input returns at once;
+// a read error ends the run through IoFailure.
+void ConsoleReadLine();
+
+// Ends the run after an input/output failure that has no error number of its
+// own: a report naming what failed and the system's reason on standard error,
+// and exit status 1.
+[[noreturn]] void IoFailure(std::string_view what, int error_number);
+
+// The dump file. NamesExistingFile is true when name exists and is not a
+// directory. OpenForReading opens it for reading only, sharing it with other
+// readers and writers, and never blocks (a named pipe without a writer opens
+// at once); it returns null on failure. FileSize gives the size in bytes, or
+// -1 with errno set.
+bool NamesExistingFile(const char* name);
+std::FILE* OpenForReading(const char* name);
+std::int64_t FileSize(std::FILE* file);

@@ -1,0 +1,118 @@
+#include "timing/delay.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "platform/platform.h"
+
+std::int32_t delay_count = 0;
+
+namespace {
+
+// The busy counter and calibration's outer counter live in memory (volatile):
+// every pass of a delay loop is a decrement in memory and a test, in
+// calibration and in use alike. A loop the optimiser shortened, removed or
+// kept in a register would no longer match the count measured at start-up.
+volatile std::int32_t busy_counter = 0;
+volatile std::int32_t outer_counter = 0;
+
+// Calibration stops once the long loop of a trial takes more than this.
+constexpr std::uint32_t kMinimumTrialMs = 300;
+
+// ... or once a trial reaches this many passes, which no real machine makes in
+// 300 ms: it keeps a tick counter that never advances from stalling start-up.
+constexpr std::int64_t kMaximumTrialPasses = std::int64_t{1} << 31;
+
+// The post-write wait ends once more than this many milliseconds have passed.
+constexpr std::uint32_t kSettleMs = 50;
+
+// One bit delay is meant to last this long.
+constexpr double kBitDelayMicroseconds = 40.0;
+
+void SpinBusyCounter(std::int32_t passes) {
+  busy_counter = passes;
+  while (busy_counter > 0) {
+    busy_counter = busy_counter - 1;
+  }
+}
+
+struct LoopTimes {
+  std::uint32_t t_overhead;
+  std::uint32_t t_loop;
+};
+
+// Times a outer passes with a single busy pass each, then a outer passes with
+// delay_count busy passes each. Tick differences are unsigned, so a wrap of
+// the counter in between does not matter.
+LoopTimes MeasureLoops(std::int32_t a) {
+  LoopTimes times{};
+  outer_counter = a;
+  std::uint32_t noted = TickCount();
+  while (outer_counter > 0) {
+    outer_counter = outer_counter - 1;
+    SpinBusyCounter(1);
+  }
+  times.t_overhead = TickCount() - noted;
+
+  outer_counter = a;
+  noted = TickCount();
+  while (outer_counter > 0) {
+    outer_counter = outer_counter - 1;
+    SpinBusyCounter(delay_count);
+  }
+  times.t_loop = TickCount() - noted;
+  return times;
+}
+
+}  // namespace
+
+std::int64_t RoundHalfEven(double value) {
+  // nearbyint rounds in the current rounding mode, which is to nearest with
+  // ties to even unless someone changed it; nothing in this program does.
+  return static_cast<std::int64_t>(std::nearbyint(value));
+}
+
+void CalibrateDelay() {
+  delay_count = 1;
+  // x doubles every trial; 64 bits keep the last doubling from overflowing.
+  std::int64_t x = 1;
+  LoopTimes times{};
+  do {
+    x = 2 * x;
+    delay_count = static_cast<std::int32_t>(RoundHalfEven(std::sqrt(static_cast<double>(x))));
+    times = MeasureLoops(delay_count);
+  } while (times.t_loop <= kMinimumTrialMs && x < kMaximumTrialPasses);
+
+  // The long loop made about x more busy passes than the short one. A long
+  // loop that did not measure longer than the short one (a tick counter that
+  // stalled or jumped) is taken as one tick, so the count stays finite.
+  const std::int64_t difference_ms =
+      std::max<std::int64_t>(static_cast<std::int64_t>(times.t_loop) - times.t_overhead, 1);
+  const float per40 =
+      static_cast<float>(static_cast<double>(difference_ms * 1000) / kBitDelayMicroseconds);
+  const std::int64_t count = RoundHalfEven(static_cast<double>(x) / per40) + 1;
+  delay_count = static_cast<std::int32_t>(
+      std::min<std::int64_t>(count, std::numeric_limits<std::int32_t>::max()));
+}
+
+void BitDelay() {
+  SpinBusyCounter(delay_count);
+}
+
+// Both waits poll: no sleep, so they end as soon as the tick counter allows.
+// Elapsed time is the unsigned difference of two readings, right across the
+// counter's wrap.
+void WaitTicks(std::uint32_t ms) {
+  const std::uint32_t noted = TickCount();
+  do {
+    PumpMessages();
+  } while (TickCount() - noted < ms);
+}
+
+void SettleWait() {
+  const std::uint32_t noted = TickCount();
+  do {
+    PumpMessages();
+  } while (TickCount() - noted <= kSettleMs);
+}
