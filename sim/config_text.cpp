@@ -1,0 +1,180 @@
+// The EBRILO_SIM syntax: "key=value" items and bare keys separated by ';'.
+// A test harness writes these, so anything not understood is refused rather
+// than guessed at.
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/sim.h"
+
+namespace {
+
+// Large enough for any transaction number, edge count or write cycle a run
+// can reach, small enough that no arithmetic on it overflows.
+constexpr std::uint32_t kLargestNumber = 100'000'000;
+
+std::string_view Trimmed(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) {
+    return {};
+  }
+  const auto last = text.find_last_not_of(" \t");
+  return text.substr(first, last - first + 1);
+}
+
+bool ParseNumber(std::string_view text, std::uint32_t& number) {
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, number);
+  return !text.empty() && error == std::errc{} && stop == end && number <= kLargestNumber;
+}
+
+bool ParseNack(std::string_view text, SimConfig& config) {
+  SimNack nack;
+  const auto colon = text.find(':');
+  if (!ParseNumber(text.substr(0, colon), nack.transaction)) {
+    return false;
+  }
+  if (colon != std::string_view::npos &&
+      (!ParseNumber(text.substr(colon + 1), nack.byte) || nack.byte == 0)) {
+    return false;
+  }
+  config.nacks.push_back(nack);
+  return true;
+}
+
+bool ParseInvert(std::string_view list, SimConfig& config) {
+  for (;;) {
+    const auto comma = list.find(',');
+    const std::string_view line = Trimmed(list.substr(0, comma));
+    if (line == "rts") {
+      config.invert_rts = true;
+    } else if (line == "dtr") {
+      config.invert_dtr = true;
+    } else if (line == "cts") {
+      config.invert_cts = true;
+    } else {
+      return false;
+    }
+    if (comma == std::string_view::npos) {
+      return true;
+    }
+    list.remove_prefix(comma + 1);
+  }
+}
+
+bool ParsePath(std::string_view value, std::string& path) {
+  path = value;
+  return !value.empty();
+}
+
+bool ParseOptionalNumber(std::string_view value, std::optional<std::uint32_t>& number) {
+  std::uint32_t parsed = 0;
+  if (!ParseNumber(value, parsed)) {
+    return false;
+  }
+  number = parsed;
+  return true;
+}
+
+bool ParsePortFail(std::string_view value, SimConfig& config) {
+  if (value == "open") {
+    config.port_fail_at_open = true;
+    return true;
+  }
+  return ParseOptionalNumber(value, config.port_fail_at);
+}
+
+bool ParseValue(std::string_view key, std::string_view value, SimConfig& config) {
+  if (key == "load") {
+    return ParsePath(value, config.load);
+  }
+  if (key == "app_load") {
+    return ParsePath(value, config.app_load);
+  }
+  if (key == "save") {
+    return ParsePath(value, config.save);
+  }
+  if (key == "app_save") {
+    return ParsePath(value, config.app_save);
+  }
+  if (key == "trace") {
+    return ParsePath(value, config.trace);
+  }
+  if (key == "invert") {
+    return ParseInvert(value, config);
+  }
+  if (key == "circuit" && (value == "none" || value == "loopback")) {
+    config.circuit = value == "none" ? SimCircuit::kNone : SimCircuit::kLoopback;
+    return true;
+  }
+  if (key == "chip" && value == "absent") {
+    config.chip_absent = true;
+    return true;
+  }
+  if (key == "stuck") {
+    return ParseNumber(value, config.stuck_falls) && config.stuck_falls > 0;
+  }
+  if (key == "nack") {
+    return ParseNack(value, config);
+  }
+  if (key == "remove") {
+    return ParseOptionalNumber(value, config.remove_at);
+  }
+  if (key == "write_ms") {
+    return ParseNumber(value, config.write_ms);
+  }
+  if (key == "port_fail") {
+    return ParsePortFail(value, config);
+  }
+  return false;
+}
+
+// Settings that can be given once only: a second value would leave it
+// unclear which one the harness meant. nack and invert add up instead.
+bool RepeatsSetting(std::string_view key, std::vector<std::string_view>& seen) {
+  if (key == "nack" || key == "invert") {
+    return false;
+  }
+  if (std::find(seen.begin(), seen.end(), key) != seen.end()) {
+    return true;
+  }
+  seen.push_back(key);
+  return false;
+}
+
+bool ParseItem(std::string_view item, SimConfig& config, std::vector<std::string_view>& seen) {
+  const auto equals = item.find('=');
+  const std::string_view key = item.substr(0, equals);
+  if (RepeatsSetting(key, seen)) {
+    return false;
+  }
+  if (equals == std::string_view::npos) {
+    if (key != "deaf_app") {
+      return false;
+    }
+    config.deaf_app = true;
+    return true;
+  }
+  return ParseValue(key, item.substr(equals + 1), config);
+}
+
+}  // namespace
+
+bool SimParseConfig(std::string_view text, SimConfig& config, std::string& bad_item) {
+  config = SimConfig{};
+  std::vector<std::string_view> seen;
+  while (!text.empty()) {
+    const auto semicolon = text.find(';');
+    const std::string_view item = Trimmed(text.substr(0, semicolon));
+    if (!item.empty() && !ParseItem(item, config, seen)) {
+      bad_item = item;
+      return false;
+    }
+    text = semicolon == std::string_view::npos ? std::string_view{} : text.substr(semicolon + 1);
+  }
+  return true;
+}

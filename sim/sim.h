@@ -1,0 +1,110 @@
+// The simulated port: a 24RF08 EEPROM behind the interface circuit, seen
+// through the same five serial port operations (and PortFailed) that
+// platform/platform.h declares. ebrilo-sim links these files in place of the
+// real port; nothing else in the program changes.
+//
+// The program configures the simulation through the environment variable
+// EBRILO_SIM, read at every OPENCOM. Tests in the same process use the
+// functions below instead: they choose the configuration, reset everything,
+// and look at the chip's memory, at what went over the bus and at counters.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+inline constexpr std::size_t kSimDataSize = 1024;
+inline constexpr std::size_t kSimAppSize = 16;
+
+// What is plugged into the port.
+enum class SimCircuit {
+  kNormal,    // the interface circuit, with the chip on its bus unless chip_absent
+  kNone,      // nothing: CTS is never asserted
+  kLoopback,  // a plug that wires DTR straight to CTS, with no bus behind it
+};
+
+// The chip does not acknowledge byte `byte` of transaction `transaction`:
+// byte 1 is the control byte, 2 the word address, 3 the first data byte.
+struct SimNack {
+  std::uint32_t transaction = 0;
+  std::uint32_t byte = 1;
+};
+
+// Transactions are numbered by the control bytes the chip receives after a
+// START, from 0 at OPENCOM: the program's device probe is transaction 0.
+struct SimConfig {
+  SimCircuit circuit = SimCircuit::kNormal;
+  bool chip_absent = false;
+  bool invert_rts = false;        // the circuit inverts RTS on its way to SCL
+  bool invert_dtr = false;        // ... DTR on its way to SDA
+  bool invert_cts = false;        // ... bus SDA on its way to CTS
+  std::uint32_t stuck_falls = 0;  // SDA held low until this many SCL falls
+  std::vector<SimNack> nacks;
+  bool deaf_app = false;                      // the APP block (0xB8) never answers
+  std::optional<std::uint32_t> remove_at;     // the chip is gone from this transaction on
+  std::uint32_t write_ms = 5;                 // length of the write cycle
+  bool port_fail_at_open = false;             // OPENCOM fails
+  std::optional<std::uint32_t> port_fail_at;  // the port vanishes at this transaction
+  std::string load;                           // 1024 data bytes to start from
+  std::string app_load;                       // 16 APP registers to start from
+  std::string save;                           // data bytes written here at CLOSECOM and at exit
+  std::string app_save;                       // APP registers written here at CLOSECOM and at exit
+  std::string trace;                          // VCD trace of the lines
+};
+
+// Reads the EBRILO_SIM syntax: items separated by ';', each "key=value" or a
+// bare key. On a bad item returns false with that item in bad_item, and
+// leaves config in an unspecified state.
+bool SimParseConfig(std::string_view text, SimConfig& config, std::string& bad_item);
+
+// Makes the following OPENCOMs use this configuration instead of EBRILO_SIM,
+// until SimReset. The text form returns false, changing nothing, when the
+// text does not parse.
+void SimConfigure(const SimConfig& config);
+bool SimConfigureText(std::string_view text);
+
+// Puts every part of the simulation back as at process start: port closed
+// without saving, no configuration chosen, memory erased (data 0xFF, APP
+// 0x00), chip idle and not busy, bus log and counters empty, trace closed.
+void SimReset();
+
+// The chip's memory, live: tests may fill it before OPENCOM and read it after.
+std::span<std::uint8_t, kSimDataSize> SimData();
+std::span<std::uint8_t, kSimAppSize> SimAppRegisters();
+
+// True while the chip is in the write cycle that follows a stored write.
+bool SimChipBusy();
+
+// The bus monitor decodes the bus lines on its own, whatever the chip does:
+// a START, a STOP, or a byte with the acknowledge given in its ninth clock.
+// Bits outside a START ... STOP frame and bytes cut short are not logged.
+enum class SimEventKind { kStart, kStop, kByte };
+struct SimBusEvent {
+  SimEventKind kind = SimEventKind::kStart;
+  std::uint8_t value = 0;
+  bool acked = false;
+};
+const std::vector<SimBusEvent>& SimBusLog();
+// The log as text: "S" for START, "P" for STOP, and each byte in upper-case
+// hex followed by '+' (acknowledged) or '-', separated by spaces:
+// "S A8+ 00+ P".
+std::string SimBusLogText();
+void SimClearBusLog();
+
+// Counts since SimReset, except transactions, which restarts at each OPENCOM
+// and so is the number the next control byte will get.
+struct SimCounters {
+  std::uint64_t opencom_calls = 0;
+  std::uint64_t closecom_calls = 0;
+  std::uint64_t dtr_calls = 0;
+  std::uint64_t rts_calls = 0;
+  std::uint64_t cts_calls = 0;
+  std::uint64_t scl_falls = 0;  // falling edges of the bus clock
+  std::uint32_t transactions = 0;
+  std::uint32_t stored_writes = 0;  // page or register writes the chip stored
+};
+SimCounters SimGetCounters();

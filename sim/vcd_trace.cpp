@@ -1,0 +1,114 @@
+// A VCD trace of the port and bus lines, for GTKWave or sigrok's I2C decoder.
+// Times are real: nanoseconds of the steady clock since the trace opened.
+// Changes collect in memory and reach the file at close or when the buffer
+// grows large, so that tracing adds little to a line operation.
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "sim/sim_parts.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kFlushSize = 1 << 20;
+
+std::FILE* file = nullptr;
+std::string buffer;
+bool write_failed = false;
+Clock::time_point origin;
+std::int64_t last_time = 0;
+LineLevels last;
+
+void Flush() {
+  if (!buffer.empty() && std::fwrite(buffer.data(), 1, buffer.size(), file) != buffer.size()) {
+    write_failed = true;
+  }
+  buffer.clear();
+}
+
+void AddChange(bool level, char id) {
+  buffer += level ? '1' : '0';
+  buffer += id;
+  buffer += '\n';
+}
+
+// One identifier character per signal, in the order of the $var lines.
+void AddChanges(const LineLevels& levels, bool all) {
+  if (all || levels.scl != last.scl) {
+    AddChange(levels.scl, '!');
+  }
+  if (all || levels.sda != last.sda) {
+    AddChange(levels.sda, '"');
+  }
+  if (all || levels.dtr != last.dtr) {
+    AddChange(levels.dtr, '#');
+  }
+  if (all || levels.rts != last.rts) {
+    AddChange(levels.rts, '%');
+  }
+  if (all || levels.cts != last.cts) {
+    AddChange(levels.cts, '&');
+  }
+  last = levels;
+}
+
+}  // namespace
+
+bool TraceOpen(const std::string& path, const LineLevels& levels) {
+  file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    return false;
+  }
+  write_failed = false;
+  origin = Clock::now();
+  last_time = 0;
+  buffer =
+      "$version ebrilo-sim $end\n"
+      "$timescale 1ns $end\n"
+      "$scope module port $end\n"
+      "$var wire 1 ! scl $end\n"
+      "$var wire 1 \" sda $end\n"
+      "$var wire 1 # dtr $end\n"
+      "$var wire 1 % rts $end\n"
+      "$var wire 1 & cts $end\n"
+      "$upscope $end\n"
+      "$enddefinitions $end\n"
+      "#0\n"
+      "$dumpvars\n";
+  AddChanges(levels, true);
+  buffer += "$end\n";
+  return true;
+}
+
+void TraceLines(const LineLevels& levels) {
+  if (file == nullptr ||
+      (levels.scl == last.scl && levels.sda == last.sda && levels.dtr == last.dtr &&
+       levels.rts == last.rts && levels.cts == last.cts)) {
+    return;
+  }
+  const std::int64_t time =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - origin).count();
+  if (time != last_time) {
+    buffer += '#';
+    buffer += std::to_string(time);
+    buffer += '\n';
+    last_time = time;
+  }
+  AddChanges(levels, false);
+  if (buffer.size() >= kFlushSize) {
+    Flush();
+  }
+}
+
+bool TraceClose() {
+  if (file == nullptr) {
+    return true;
+  }
+  Flush();
+  const bool closed = std::fclose(file) == 0;
+  file = nullptr;
+  return closed && !write_failed;
+}
