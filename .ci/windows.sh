@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows programs (build-windows/ebrilo.exe and
+# build-windows/ebrilo-sim.exe) and runs the end-to-end suite against
+# ebrilo-sim.exe under Wine, in a private Wine prefix.
+#
+# Usage: .ci/windows.sh [ctest arguments, such as -R Page]
+#   EBRILO_HOST_BUILD  native build tree that builds and runs the end-to-end
+#                      suite (default: build, the "default" preset's tree)
+#
+# The suite starts the program under test through EBRILO_E2E_COMMAND, a
+# command prefix split at spaces: here the Wine loader and the absolute path
+# of ebrilo-sim.exe. WINEPREFIX and WINEDEBUG reach Wine through the
+# environment, so the same suite runs unchanged against the Linux build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+# The suite splits EBRILO_E2E_COMMAND at spaces.
+case "$root" in *' '*) echo "The checkout's path must not contain spaces: $root" >&2; exit 1 ;; esac
+host_build=${EBRILO_HOST_BUILD:-build}
+
+wine_loader() {
+  # Debian 12 ships the 64-bit loader off the PATH; other systems name it wine64.
+  command -v wine64 || { [ -x /usr/lib/wine/wine64 ] && echo /usr/lib/wine/wine64; } || true
+}
+
+echo "== Tools"
+want=()
+command -v cmake >/dev/null || want+=(cmake)
+command -v make >/dev/null || want+=(make)
+command -v g++ >/dev/null || want+=(g++)
+[ -f /usr/include/gtest/gtest.h ] || want+=(libgtest-dev)
+command -v x86_64-w64-mingw32-g++-win32 >/dev/null || want+=(g++-mingw-w64-x86-64-win32)
+[ -n "$(wine_loader)" ] || want+=(wine64)
+if [ ${#want[@]} -gt 0 ]; then
+  echo "Installing ${want[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${want[@]}" >/dev/null
+fi
+wine=$(wine_loader)
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+
+echo "== Cross-build"
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+for program in ebrilo.exe ebrilo-sim.exe; do
+  [ -f "build-windows/$program" ] || { echo "build-windows/$program was not built" >&2; exit 1; }
+done
+
+echo "== Wine prefix"
+export WINEPREFIX=$root/build-windows/wine-prefix
+export WINEARCH=win64
+export WINEDEBUG=-all
+# Mono and Gecko are not needed by console programs; without this Wine would
+# try to install them.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  "$wine" wineboot --init >/dev/null 2>&1
+  "$wineserver" -w
+fi
+# One Wine server for the whole suite instead of one per program run.
+"$wineserver" -p
+trap '"$wineserver" -k >/dev/null 2>&1 || true' EXIT
+
+# Wine maps COM1 to this machine's first serial device, which may be its
+# console: ebrilo.exe itself runs here only where it stops before the port
+# (no arguments); everything else runs ebrilo-sim.exe, whose port is simulated.
+echo "== Usage text: Windows build against the Linux build"
+cmake --preset default -B "$host_build" >/dev/null
+cmake --build "$host_build" --target ebrilo
+"$wine" build-windows/ebrilo.exe </dev/null >build-windows/usage-windows.txt
+"$host_build"/ebrilo </dev/null >build-windows/usage-linux.txt
+cmp build-windows/usage-windows.txt build-windows/usage-linux.txt
+echo "identical"
+
+echo "== End-to-end tests under Wine"
+if ! cmake --build "$host_build" --target help | grep -qw e2e_tests; then
+  echo "No end-to-end suite (target e2e_tests) in this tree: nothing more to run."
+  exit 0
+fi
+cmake --build "$host_build" --target e2e_tests
+export EBRILO_E2E_COMMAND="$wine $root/build-windows/ebrilo-sim.exe"
+ctest --test-dir "$host_build" -L e2e --output-on-failure -j 2 "$@"
