@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the given tools need, where they are
+# missing. Usage: install-deps.sh [native] [windows] [decoder]
+set -euo pipefail
+
+want=()
+for set in "$@"; do
+  case "$set" in
+    native)
+      command -v cmake >/dev/null || want+=(cmake)
+      command -v g++ >/dev/null || want+=(g++)
+      command -v make >/dev/null || want+=(make)
+      [ -f /usr/include/gtest/gtest.h ] || want+=(libgtest-dev)
+      ;;
+    windows)
+      command -v x86_64-w64-mingw32-g++-posix >/dev/null || want+=(mingw-w64)
+      command -v wine >/dev/null || command -v wine64 >/dev/null || want+=(wine64 wine)
+      ;;
+    decoder)
+      command -v sigrok-cli >/dev/null || want+=(sigrok-cli)
+      ;;
+  esac
+done
+
+[ ${#want[@]} -eq 0 ] && exit 0
+if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null; then
+  echo "Please install these packages first: ${want[*]}" >&2
+  exit 1
+fi
+echo "Installing ${want[*]} ..."
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${want[@]}" >/dev/null

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the native suites; the same suites built with
+# AddressSanitizer and UndefinedBehaviorSanitizer; and the end-to-end suite
+# against the Windows build of ebrilo-sim under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh native windows decoder
+
+echo "== Native build and tests"
+cmake --preset default >/dev/null
+cmake --build --preset default
+ctest --preset default
+
+echo "== Sanitizer build and tests"
+cmake --preset sanitize >/dev/null
+cmake --build --preset sanitize
+ctest --preset sanitize
+
+echo "== Windows build, end-to-end tests under Wine"
+bash .ci/windows.sh

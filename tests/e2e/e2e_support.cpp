@@ -1,0 +1,104 @@
+#include "tests/e2e/e2e_support.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <regex>
+
+std::string Lines(std::initializer_list<std::string_view> lines) {
+  std::string text;
+  for (std::string_view line : lines) {
+    text += line;
+    text += "\r\n";
+  }
+  return text;
+}
+
+std::string Separator() {
+  return std::string(64, '-');
+}
+
+std::string Banner() {
+  return Lines({"Ebrilo v2.0b - Win32 Console Version",
+                "Programs 24RF08 serial EEPROMs through the modem lines of a serial port."});
+}
+
+std::string RunHead() {
+  return Banner() + Lines({"", Separator(), "Initializing timer...N OK!"});
+}
+
+std::string Closing() {
+  return Lines({"", Separator(), "Hit <Enter> to exit..."});
+}
+
+std::string Usage() {
+  return Lines({
+      "",
+      "Usage: ebrilo filename [switches]",
+      "       ebrilo /P [switches]",
+      "",
+      "  filename      Specifies the source binary file.",
+      "  /P            Reset APP.",
+      "",
+      "  switches:",
+      "  /B            Byte mode. Byte writing is performed instead of page writing.",
+      "                Has no effect with /P.",
+      "  /E            Ignore errors and keep writing (not recommended).",
+      "                Has no effect with /P.",
+      "  /X            Invert SCL. Default is direct.",
+      "  /D            Invert SDA-Out. Default is direct.",
+      "  /I            Invert SDA-In. Default is direct.",
+      "",
+      "Please report any bug to: ebrilo-bugs@example.org",
+      "",
+  });
+}
+
+std::string MaskDelayCount(const std::string& out) {
+  static const std::regex timer_line("Initializing timer\\.\\.\\.([1-9][0-9]*) OK!\r\n");
+  return std::regex_replace(out, timer_line, "Initializing timer...N OK!\r\n",
+                            std::regex_constants::format_first_only);
+}
+
+void ScratchDirectory::SetUp() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "ebrilo-e2e-XXXXXX").string();
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+  directory_ = pattern;
+}
+
+void ScratchDirectory::TearDown() {
+  std::error_code ignored;
+  std::filesystem::remove_all(directory_, ignored);
+}
+
+std::string ScratchDirectory::Path(const std::string& name) const {
+  return directory_ + "/" + name;
+}
+
+void ScratchDirectory::WriteFile(const std::string& name, const Bytes& bytes) const {
+  std::ofstream file(Path(name), std::ios::binary);
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes ScratchDirectory::ReadFile(const std::string& name) const {
+  std::ifstream file(Path(name), std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+ProgramRun ScratchDirectory::Run(const ProgramSetup& setup) const {
+  return RunProgram(directory_, setup);
+}
+
+Bytes PatternImage(std::uint32_t seed) {
+  std::mt19937 generator(seed);
+  Bytes image(1024);
+  for (auto& byte : image) {
+    byte = static_cast<std::uint8_t>(generator() % 255);  // never 0xFF, the erased value
+  }
+  return image;
+}

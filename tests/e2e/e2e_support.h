@@ -1,0 +1,51 @@
+// What the end-to-end suites share: a scratch directory per test, the fixed
+// pieces of the program's output, and access to what the simulated chip holds.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tests/e2e/program_run.h"
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Lines joined with the console's CR LF, each line ended.
+std::string Lines(std::initializer_list<std::string_view> lines);
+
+std::string Separator();
+// The two banner lines.
+std::string Banner();
+// Banner, empty line, separator and the timer line as MaskDelayCount leaves it.
+std::string RunHead();
+// The closing sequence: empty line, separator, prompt.
+std::string Closing();
+std::string Usage();
+
+// The delay count differs between runs and machines: checks that the timer
+// line carries a plain decimal of 1 or more and replaces it with "N".
+std::string MaskDelayCount(const std::string& out);
+
+// A fresh directory for one test, removed again with its contents.
+class ScratchDirectory : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  std::string Path(const std::string& name) const;
+  void WriteFile(const std::string& name, const Bytes& bytes) const;
+  Bytes ReadFile(const std::string& name) const;
+
+  // Runs the program in the scratch directory.
+  ProgramRun Run(const ProgramSetup& setup) const;
+
+  std::string directory_;
+};
+
+// A reproducible image whose bytes differ from page to page and from an
+// erased chip.
+Bytes PatternImage(std::uint32_t seed);

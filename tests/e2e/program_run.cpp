@@ -1,0 +1,149 @@
+#include "tests/e2e/program_run.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <sstream>
+
+namespace {
+
+// A hung program must fail its test, not stall the whole suite.
+constexpr auto kRunLimit = std::chrono::minutes(5);
+
+void Redirect(const std::string& path, int flags, int target) {
+  const int descriptor = open(path.c_str(), flags, 0644);
+  if (descriptor == -1) {
+    _exit(126);
+  }
+  dup2(descriptor, target);
+  close(descriptor);
+}
+
+[[noreturn]] void StartChild(const std::string& directory, const ProgramSetup& setup, int out_pipe,
+                             int err_pipe) {
+  if (chdir(directory.c_str()) != 0) {
+    _exit(126);
+  }
+  if (setup.stdin_path.empty()) {
+    close(STDIN_FILENO);
+  } else {
+    Redirect(setup.stdin_path, O_RDONLY, STDIN_FILENO);
+  }
+  if (setup.close_stdout) {
+    close(STDOUT_FILENO);
+  } else if (!setup.stdout_path.empty()) {
+    Redirect(setup.stdout_path, O_WRONLY | O_CREAT | O_TRUNC, STDOUT_FILENO);
+  } else {
+    dup2(out_pipe, STDOUT_FILENO);
+  }
+  dup2(err_pipe, STDERR_FILENO);
+  if (setup.sim.empty()) {
+    unsetenv("EBRILO_SIM");
+  } else {
+    setenv("EBRILO_SIM", setup.sim.c_str(), 1);
+  }
+  signal(SIGPIPE, SIG_DFL);
+  std::vector<std::string> command = ProgramCommand();
+  command.insert(command.end(), setup.arguments.begin(), setup.arguments.end());
+  std::vector<char*> argv;
+  for (std::string& word : command) {
+    argv.push_back(word.data());
+  }
+  argv.push_back(nullptr);
+  execvp(argv[0], argv.data());
+  _exit(127);
+}
+
+// Reads whatever one pipe has ready; false once it is closed.
+bool Drain(pollfd& fd, std::string& sink) {
+  char buffer[4096];
+  const ssize_t got = read(fd.fd, buffer, sizeof buffer);
+  if (got <= 0) {
+    fd.fd = -1;
+    return false;
+  }
+  sink.append(buffer, static_cast<std::size_t>(got));
+  return true;
+}
+
+// Collects both pipes until the child has ended and nothing more is ready
+// (a helper process of the child, such as Wine's server, may keep a copy of
+// the pipes open long after), or until the time is up. Returns the child's
+// wait status.
+int Collect(int out_pipe, int err_pipe, ProgramRun& run, pid_t child) {
+  const auto deadline = std::chrono::steady_clock::now() + kRunLimit;
+  pollfd fds[2] = {{out_pipe, POLLIN, 0}, {err_pipe, POLLIN, 0}};
+  std::string* sinks[2] = {&run.out, &run.err};
+  int wait_status = 0;
+  bool ended = false;
+  while (fds[0].fd != -1 || fds[1].fd != -1) {
+    const int ready = poll(fds, 2, ended ? 200 : 100);
+    if (ready > 0) {
+      for (int i = 0; i < 2; ++i) {
+        if (fds[i].fd != -1 && fds[i].revents != 0) {
+          Drain(fds[i], *sinks[i]);
+        }
+      }
+      continue;
+    }
+    if (ended) {
+      break;
+    }
+    ended = waitpid(child, &wait_status, WNOHANG) == child;
+    if (!ended && std::chrono::steady_clock::now() > deadline) {
+      kill(child, SIGKILL);
+    }
+  }
+  if (!ended) {
+    waitpid(child, &wait_status, 0);
+  }
+  return wait_status;
+}
+
+}  // namespace
+
+std::vector<std::string> ProgramCommand() {
+  const char* configured = std::getenv("EBRILO_E2E_COMMAND");
+  std::istringstream words(configured != nullptr && *configured != '\0' ? configured
+                                                                        : EBRILO_SIM_PATH);
+  std::vector<std::string> command;
+  for (std::string word; words >> word;) {
+    command.push_back(word);
+  }
+  return command;
+}
+
+ProgramRun RunProgram(const std::string& directory, const ProgramSetup& setup) {
+  int out_pipe[2];
+  int err_pipe[2];
+  if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
+    return {};
+  }
+  if (setup.stdout_reader_gone) {
+    close(out_pipe[0]);
+  }
+  const pid_t child = fork();
+  if (child == 0) {
+    StartChild(directory, setup, out_pipe[1], err_pipe[1]);
+  }
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  ProgramRun run;
+  if (setup.stdout_reader_gone) {
+    out_pipe[0] = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  }
+  const int wait_status = Collect(out_pipe[0], err_pipe[0], run, child);
+  close(out_pipe[0]);
+  close(err_pipe[0]);
+  if (WIFEXITED(wait_status)) {
+    run.status = WEXITSTATUS(wait_status);
+  } else if (WIFSIGNALED(wait_status)) {
+    run.signal = WTERMSIG(wait_status);
+  }
+  return run;
+}

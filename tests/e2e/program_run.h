@@ -1,0 +1,30 @@
+// Runs the program under test as a separate process, the way a user would,
+// and captures what it printed and how it ended.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct ProgramRun {
+  std::string out;  // standard output, byte for byte
+  std::string err;  // standard error
+  int status = -1;  // exit status, or -1 when ended by a signal
+  int signal = 0;   // the signal that ended it, if any
+};
+
+struct ProgramSetup {
+  std::vector<std::string> arguments;
+  std::string sim;                       // EBRILO_SIM for the simulated chip
+  std::string stdin_path = "/dev/null";  // empty: standard input closed
+  std::string stdout_path;               // empty: captured through a pipe
+  bool close_stdout = false;
+  bool stdout_reader_gone = false;  // a pipe whose reading end is closed
+};
+
+// The command that starts the program under test: EBRILO_E2E_COMMAND when
+// set (for example "wine /path/ebrilo-sim.exe"), else the ebrilo-sim built
+// beside these tests. Split at spaces.
+std::vector<std::string> ProgramCommand();
+
+// Runs it in directory, with the setup's arguments, environment and streams.
+ProgramRun RunProgram(const std::string& directory, const ProgramSetup& setup);
