@@ -41,11 +41,14 @@ SimCounters counters;
 
 // A configuration or file problem is the test harness's fault, not the
 // program's: it must stop the run loudly, never let it go on with a
-// simulation other than the one asked for.
+// simulation other than the one asked for. Its status is none of the
+// program's own (0 to 6).
+constexpr int kHarnessErrorStatus = 125;
+
 [[noreturn]] void HarnessError(const std::string& message) {
   std::fprintf(stderr, "ebrilo-sim: %s\n", message.c_str());
   std::fflush(nullptr);
-  std::_Exit(2);
+  std::_Exit(kHarnessErrorStatus);
 }
 
 [[noreturn]] void BadItem(std::string_view item) {

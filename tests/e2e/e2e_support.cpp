@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -62,6 +63,12 @@ std::string MaskDelayCount(const std::string& out) {
   static const std::regex timer_line("Initializing timer\\.\\.\\.([1-9][0-9]*) OK!\r\n");
   return std::regex_replace(out, timer_line, "Initializing timer...N OK!\r\n",
                             std::regex_constants::format_first_only);
+}
+
+bool WindowsTarget() {
+  const std::vector<std::string> command = ProgramCommand();
+  return std::any_of(command.begin(), command.end(),
+                     [](const std::string& word) { return word.ends_with(".exe"); });
 }
 
 void ScratchDirectory::SetUp() {

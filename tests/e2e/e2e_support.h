@@ -30,6 +30,9 @@ std::string Usage();
 // line carries a plain decimal of 1 or more and replaces it with "N".
 std::string MaskDelayCount(const std::string& out);
 
+// True when the program under test is a Windows build (run under Wine).
+bool WindowsTarget();
+
 // A fresh directory for one test, removed again with its contents.
 class ScratchDirectory : public ::testing::Test {
  protected:
