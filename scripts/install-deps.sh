@@ -13,8 +13,9 @@ for set in "$@"; do
       [ -f /usr/include/gtest/gtest.h ] || want+=(libgtest-dev)
       ;;
     windows)
-      command -v x86_64-w64-mingw32-g++-posix >/dev/null || want+=(mingw-w64)
-      command -v wine >/dev/null || command -v wine64 >/dev/null || want+=(wine64 wine)
+      command -v x86_64-w64-mingw32-g++-win32 >/dev/null || want+=(g++-mingw-w64-x86-64-win32)
+      # Debian keeps the 64-bit Wine loader off the PATH.
+      command -v wine64 >/dev/null || [ -x /usr/lib/wine/wine64 ] || want+=(wine64)
       ;;
     decoder)
       command -v sigrok-cli >/dev/null || want+=(sigrok-cli)

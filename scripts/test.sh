@@ -18,4 +18,4 @@ cmake --build --preset sanitize
 ctest --preset sanitize
 
 echo "== Windows build, end-to-end tests under Wine"
-bash .ci/windows.sh
+bash scripts/test-windows.sh

@@ -3,7 +3,7 @@
 # build-windows/ebrilo-sim.exe) and runs the end-to-end suite against
 # ebrilo-sim.exe under Wine, in a private Wine prefix.
 #
-# Usage: .ci/windows.sh [ctest arguments, such as -R Page]
+# Usage: scripts/test-windows.sh [ctest arguments, such as -R Page]
 #   EBRILO_HOST_BUILD  native build tree that builds and runs the end-to-end
 #                      suite (default: build, the "default" preset's tree)
 #
@@ -23,20 +23,7 @@ wine_loader() {
   command -v wine64 || { [ -x /usr/lib/wine/wine64 ] && echo /usr/lib/wine/wine64; } || true
 }
 
-echo "== Tools"
-want=()
-command -v cmake >/dev/null || want+=(cmake)
-command -v make >/dev/null || want+=(make)
-command -v g++ >/dev/null || want+=(g++)
-[ -f /usr/include/gtest/gtest.h ] || want+=(libgtest-dev)
-command -v x86_64-w64-mingw32-g++-win32 >/dev/null || want+=(g++-mingw-w64-x86-64-win32)
-[ -n "$(wine_loader)" ] || want+=(wine64)
-if [ ${#want[@]} -gt 0 ]; then
-  echo "Installing ${want[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${want[@]}" >/dev/null
-fi
+scripts/install-deps.sh native windows
 wine=$(wine_loader)
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
 
