@@ -10,32 +10,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 
 #include "platform/platform.h"
+#include "platform/port_mode.h"
 
 namespace {
 
 int port = -1;
 bool port_failed = false;
-
-std::string_view NextWord(std::string_view& text) {
-  const auto start = text.find_first_not_of(' ');
-  if (start == std::string_view::npos) {
-    text = {};
-    return {};
-  }
-  text.remove_prefix(start);
-  const auto end = text.find(' ');
-  const std::string_view word = text.substr(0, end);
-  text.remove_prefix(end == std::string_view::npos ? text.size() : end);
-  return word;
-}
-
-bool ParseNumber(std::string_view text, int& number) {
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-  return error == std::errc{} && end == text.data() + text.size();
-}
 
 speed_t SpeedFor(int baud) {
   switch (baud) {
@@ -60,33 +42,26 @@ speed_t SpeedFor(int baud) {
   }
 }
 
-// Applies the "key=value" settings of the mode text that parse; the rest
-// (such as "stop=0", which names no stop bit count) is ignored. The bus needs
-// none of them, since only the modem lines are used.
-void ApplySetting(termios& settings, std::string_view key, std::string_view value) {
-  int number = 0;
-  if (key == "baud" && ParseNumber(value, number) && SpeedFor(number) != B0) {
-    cfsetispeed(&settings, SpeedFor(number));
-    cfsetospeed(&settings, SpeedFor(number));
-  } else if (key == "parity" && (value == "N" || value == "n")) {
-    settings.c_cflag &= ~static_cast<tcflag_t>(PARENB);
-  } else if (key == "parity" && (value == "E" || value == "e" || value == "O" || value == "o")) {
+void ApplyMode(termios& settings, const PortMode& mode) {
+  if (SpeedFor(mode.baud) != B0) {
+    cfsetispeed(&settings, SpeedFor(mode.baud));
+    cfsetospeed(&settings, SpeedFor(mode.baud));
+  }
+  if (mode.parity == 'N') {
+    settings.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD);
+  } else if (mode.parity != 0) {
     settings.c_cflag |= PARENB;
-    if (value == "O" || value == "o") {
-      settings.c_cflag |= PARODD;
-    } else {
-      settings.c_cflag &= ~static_cast<tcflag_t>(PARODD);
-    }
-  } else if (key == "data" && ParseNumber(value, number) && number >= 5 && number <= 8) {
+    settings.c_cflag = mode.parity == 'O' ? settings.c_cflag | PARODD
+                                          : settings.c_cflag & ~static_cast<tcflag_t>(PARODD);
+  }
+  if (mode.data_bits != 0) {
     constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
     settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE);
-    settings.c_cflag |= kSizes[number - 5];
-  } else if (key == "stop" && ParseNumber(value, number) && (number == 1 || number == 2)) {
-    if (number == 2) {
-      settings.c_cflag |= CSTOPB;
-    } else {
-      settings.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
-    }
+    settings.c_cflag |= kSizes[mode.data_bits - 5];
+  }
+  if (mode.stop_bits != 0) {
+    settings.c_cflag = mode.stop_bits == 2 ? settings.c_cflag | CSTOPB
+                                           : settings.c_cflag & ~static_cast<tcflag_t>(CSTOPB);
   }
 }
 
@@ -101,13 +76,7 @@ bool Configure(int device, std::string_view mode) {
   // the driver would move RTS itself.
   settings.c_cflag |= CLOCAL | CREAD;
   settings.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
-  NextWord(mode);
-  for (std::string_view word = NextWord(mode); !word.empty(); word = NextWord(mode)) {
-    const auto equals = word.find('=');
-    if (equals != std::string_view::npos) {
-      ApplySetting(settings, word.substr(0, equals), word.substr(equals + 1));
-    }
-  }
+  ApplyMode(settings, ParsePortMode(mode));
   return tcsetattr(device, TCSANOW, &settings) == 0;
 }
 
@@ -126,13 +95,8 @@ std::int32_t ChangeLine(int line, std::int32_t level) {
 }  // namespace
 
 std::string ComDevicePath(std::string_view mode) {
-  std::string_view name = mode.substr(0, mode.find_first_of(": "));
-  int number = 0;
-  if (name.size() < 4 || (name.substr(0, 3) != "COM" && name.substr(0, 3) != "com") ||
-      !ParseNumber(name.substr(3), number) || number < 1) {
-    return {};
-  }
-  return "/dev/ttyS" + std::to_string(number - 1);
+  const int number = ParsePortMode(mode).port_number;
+  return number == 0 ? std::string() : "/dev/ttyS" + std::to_string(number - 1);
 }
 
 std::int32_t OpenSerialDevice(const char* path, std::string_view mode) {

@@ -3,70 +3,36 @@
 // reads SDA-In, GND pin 5. The data lines carry nothing.
 #include <windows.h>
 
-#include <algorithm>
-#include <charconv>
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/port_mode.h"
 
 namespace {
 
 HANDLE port = INVALID_HANDLE_VALUE;
 bool port_failed = false;
 
-constexpr int kStandardBauds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-
-std::string_view NextWord(std::string_view& text) {
-  const auto start = text.find_first_not_of(' ');
-  if (start == std::string_view::npos) {
-    text = {};
-    return {};
-  }
-  text.remove_prefix(start);
-  const auto end = text.find(' ');
-  const std::string_view word = text.substr(0, end);
-  text.remove_prefix(end == std::string_view::npos ? text.size() : end);
-  return word;
-}
-
-bool ParseNumber(std::string_view text, int& number) {
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-  return error == std::errc{} && end == text.data() + text.size();
-}
-
 // "COMn" at the start of the mode text, as the device path \\.\COMn: the plain
 // name reaches only COM1 to COM9. Empty when the text names no such port.
 std::string ComDevicePath(std::string_view mode) {
-  const std::string_view name = mode.substr(0, mode.find_first_of(": "));
-  int number = 0;
-  if (name.size() < 4 || (name.substr(0, 3) != "COM" && name.substr(0, 3) != "com") ||
-      !ParseNumber(name.substr(3), number) || number < 1) {
-    return {};
-  }
-  return "\\\\.\\COM" + std::to_string(number);
+  const int number = ParsePortMode(mode).port_number;
+  return number == 0 ? std::string() : "\\\\.\\COM" + std::to_string(number);
 }
 
-// Applies the "key=value" settings of the mode text that parse; the rest
-// (such as "stop=0", which names no stop bit count) is ignored. The bus needs
-// none of them, since only the modem lines are used.
-void ApplySetting(DCB& settings, std::string_view key, std::string_view value) {
-  int number = 0;
-  if (key == "baud" && ParseNumber(value, number) &&
-      std::ranges::find(kStandardBauds, number) != std::end(kStandardBauds)) {
-    settings.BaudRate = static_cast<DWORD>(number);
-  } else if (key == "parity" && (value == "N" || value == "n")) {
-    settings.fParity = FALSE;
-    settings.Parity = NOPARITY;
-  } else if (key == "parity" && (value == "E" || value == "e")) {
-    settings.fParity = TRUE;
-    settings.Parity = EVENPARITY;
-  } else if (key == "parity" && (value == "O" || value == "o")) {
-    settings.fParity = TRUE;
-    settings.Parity = ODDPARITY;
-  } else if (key == "data" && ParseNumber(value, number) && number >= 5 && number <= 8) {
-    settings.ByteSize = static_cast<BYTE>(number);
-  } else if (key == "stop" && ParseNumber(value, number) && (number == 1 || number == 2)) {
-    settings.StopBits = number == 2 ? TWOSTOPBITS : ONESTOPBIT;
+void ApplyMode(DCB& settings, const PortMode& mode) {
+  if (mode.baud != 0) {
+    settings.BaudRate = static_cast<DWORD>(mode.baud);
+  }
+  if (mode.parity != 0) {
+    settings.fParity = mode.parity == 'N' ? FALSE : TRUE;
+    settings.Parity = mode.parity == 'N' ? NOPARITY : mode.parity == 'E' ? EVENPARITY : ODDPARITY;
+  }
+  if (mode.data_bits != 0) {
+    settings.ByteSize = static_cast<BYTE>(mode.data_bits);
+  }
+  if (mode.stop_bits != 0) {
+    settings.StopBits = mode.stop_bits == 2 ? TWOSTOPBITS : ONESTOPBIT;
   }
 }
 
@@ -88,13 +54,7 @@ bool Configure(HANDLE device, std::string_view mode) {
   settings.fInX = FALSE;
   settings.fRtsControl = RTS_CONTROL_DISABLE;
   settings.fAbortOnError = FALSE;
-  NextWord(mode);
-  for (std::string_view word = NextWord(mode); !word.empty(); word = NextWord(mode)) {
-    const auto equals = word.find('=');
-    if (equals != std::string_view::npos) {
-      ApplySetting(settings, word.substr(0, equals), word.substr(equals + 1));
-    }
-  }
+  ApplyMode(settings, ParsePortMode(mode));
   return SetCommState(device, &settings) != 0;
 }
 
