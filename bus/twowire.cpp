@@ -42,7 +42,7 @@ void SendStop() {
 // SCL is low on entry and on return. Data changes only while SCL is low.
 bool SendByte(std::uint8_t value) {
   for (int bit = 7; bit >= 0; --bit) {
-    if (((value >> bit) & 1U) != 0) {
+    if (((value >> bit) & 1) != 0) {
       SdaHigh();
     } else {
       SdaLow();
@@ -61,6 +61,13 @@ bool ReadAck() {
   const bool sda_high = ReadSda();
   SclLow();
   return !sda_high && !LinesFailed();
+}
+
+// Between transactions both lines are released. A slave that still holds
+// SDA low (stuck in the middle of a byte, or a short to ground) leaves no
+// START possible, and every acknowledge read after it would be that same low.
+bool BusFree() {
+  return ReadSda() && !LinesFailed();
 }
 
 // Loop-back test of the interface circuit: SDA-In must follow SDA-Out. The
