@@ -1,5 +1,8 @@
 // A VCD trace of the port and bus lines, for GTKWave or sigrok's I2C decoder.
 // Times are real: nanoseconds of the steady clock since the trace opened.
+// A comment in the header places time 0 on the steady clock and tells how long
+// the program had run by then (start-up and delay calibration), so that a
+// trace can be laid beside the tick counter and the run's own wall time.
 // Changes collect in memory and reach the file at close or when the buffer
 // grows large, so that tracing adds little to a line operation.
 #include <chrono>
@@ -19,8 +22,14 @@ std::FILE* file = nullptr;
 std::string buffer;
 bool write_failed = false;
 Clock::time_point origin;
+// Taken while the program loads, before main runs.
+const Clock::time_point program_start = Clock::now();
 std::int64_t last_time = 0;
 LineLevels last;
+
+std::string Nanoseconds(Clock::duration duration) {
+  return std::to_string(std::chrono::duration_cast<std::chrono::nanoseconds>(duration).count());
+}
 
 void Flush() {
   if (!buffer.empty() && std::fwrite(buffer.data(), 1, buffer.size(), file) != buffer.size()) {
@@ -67,6 +76,10 @@ bool TraceOpen(const std::string& path, const LineLevels& levels) {
   last_time = 0;
   buffer =
       "$version ebrilo-sim $end\n"
+      "$comment time 0 is steady clock " +
+      Nanoseconds(origin.time_since_epoch()) + " ns, program start + " +
+      Nanoseconds(origin - program_start) +
+      " ns $end\n"
       "$timescale 1ns $end\n"
       "$scope module port $end\n"
       "$var wire 1 ! scl $end\n"

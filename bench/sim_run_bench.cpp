@@ -1,0 +1,265 @@
+#include "bench/sim_run_bench.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "bench/report_table.h"
+#include "bench/shell_run.h"
+#include "bench/spread.h"
+#include "bench/trace_reader.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr double kNsPerMs = 1e6;
+
+// The protocol's fixed parts, in bit delays: OpenBus raises both lines and
+// checks the circuit (2 + 3), CloseBus raises both lines again (2). The
+// device probe opens with a STOP (4) and gives 3 per clearing pulse. Each
+// frame is a START (4), 28 per byte with its acknowledge, and a STOP (4).
+constexpr int kOpenCheckCloseDelays = 7;
+constexpr int kProbeStopDelays = 4;
+constexpr int kDelaysPerClearingPulse = 3;
+constexpr int kFrameDelays = 8;
+constexpr int kDelaysPerByte = 28;
+// Of these, a frame's START edge comes after 2 of its bit delays and its STOP
+// edge before the last 1, so 5 lie between its START and STOP edges and 3
+// between one frame's STOP edge and the next one's START edge.
+constexpr int kStartToStopDelays = 5;
+constexpr int kStopToStartDelays = 3;
+
+// The port settles 200 ticks; a write settles until the tick counter has
+// moved on by more than 50. The tick counter is the steady clock's
+// milliseconds, so each wait ends on a millisecond boundary of that clock.
+constexpr std::int64_t kPortSettleTicks = 200;
+constexpr std::int64_t kWriteSettleTicks = 51;
+
+// A whole run may take at most 2% longer than its protocol.
+constexpr double kRunTolerance = 0.02;
+
+struct SimRun {
+  std::string name;       // also the stem of its files
+  std::string title;      // as the table shows it
+  std::string arguments;  // after the program name
+  bool app_reset = false;
+};
+
+// What the protocol takes for one run, in nanoseconds, beside the count of
+// bit delays and each write's wait in frame order.
+struct Budget {
+  int delays = 0;
+  double startup = 0;
+  double port_wait = 0;
+  double bus = 0;
+  double write_waits = 0;
+  std::vector<double> waits;
+};
+
+std::int64_t SteadyNs(Clock::time_point time) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
+}
+
+// From a time on the steady clock to the end of a wait of ticks that starts
+// there: the ticks-th millisecond boundary after it.
+double TickWaitNs(double start_ns, std::int64_t ticks) {
+  const double first_tick = std::floor(start_ns / kNsPerMs);
+  return (first_tick + static_cast<double>(ticks)) * kNsPerMs - start_ns;
+}
+
+std::string Ms(double ns) {
+  return Fixed(ns / kNsPerMs, 1) + " ms";
+}
+
+std::string Us(double ns) {
+  return Fixed(ns / 1000, 2) + " µs";
+}
+
+// Measured against expected, with the difference in percent.
+std::string Against(double measured, double expected) {
+  return Ms(measured) + " vs " + Ms(expected) + " (" + (measured >= expected ? "+" : "") +
+         Fixed((measured / expected - 1) * 100, 2) + "%)";
+}
+
+long DelayCountPrinted(const std::string& output) {
+  const std::string label = "Initializing timer...";
+  const auto at = output.find(label);
+  return at == std::string::npos ? 0 : std::strtol(output.c_str() + at + label.size(), nullptr, 10);
+}
+
+// The chip holds the dump after an image write, 0xFF in APP registers 0 to 9
+// after an APP reset.
+bool ChipAsExpected(const SimRun& run, const std::string& work_dir) {
+  if (!run.app_reset) {
+    return FileText(work_dir + "/" + run.name + ".bin") == FileText(EBRILO_SAMPLE_DUMP);
+  }
+  const std::string app = FileText(work_dir + "/" + run.name + ".app");
+  return app.size() >= 10 && app.substr(0, 10) == std::string(10, '\xFF');
+}
+
+// The start-up and calibration the run measured itself, the port's settling
+// wait, every primitive's bit delay and every write's settling wait. Every
+// frame after the device probe is a write, and its wait starts when the bit
+// delay after its STOP ends.
+Budget ProtocolBudget(const TraceFigures& trace, double bit_delay_ns) {
+  Budget budget;
+  budget.delays =
+      kOpenCheckCloseDelays + kProbeStopDelays + kDelaysPerClearingPulse * trace.clearing_pulses;
+  for (const int bytes : trace.frame_bytes) {
+    budget.delays += kFrameDelays + kDelaysPerByte * bytes;
+  }
+  const double origin = static_cast<double>(trace.origin_ns);
+  budget.startup = static_cast<double>(trace.program_ns);
+  budget.port_wait = TickWaitNs(origin, kPortSettleTicks);
+  budget.bus = budget.delays * bit_delay_ns;
+  for (std::size_t frame = 1; frame < trace.frame_stops.size(); ++frame) {
+    budget.waits.push_back(TickWaitNs(
+        origin + static_cast<double>(trace.frame_stops[frame]) + bit_delay_ns, kWriteSettleTicks));
+    budget.write_waits += budget.waits.back();
+  }
+  return budget;
+}
+
+double Total(const Budget& budget) {
+  return budget.startup + budget.port_wait + budget.bus + budget.write_waits;
+}
+
+// Where the trace says the time went, beside what the protocol implies for
+// each stretch: inside the frames (bit delays only) and between them (bit
+// delays and the write waits).
+void AddTraceRows(const std::string& title, const TraceFigures& trace, double bit_delay_ns,
+                  const Budget& budget) {
+  double in_frames = 0;
+  double in_frames_expected = 0;
+  double between = 0;
+  double between_expected = 0;
+  for (std::size_t frame = 0; frame < trace.frame_stops.size(); ++frame) {
+    in_frames += static_cast<double>(trace.frame_stops[frame] - trace.frame_starts[frame]);
+    in_frames_expected +=
+        (kStartToStopDelays + kDelaysPerByte * trace.frame_bytes[frame]) * bit_delay_ns;
+    if (frame + 1 < trace.frame_stops.size()) {
+      between += static_cast<double>(trace.frame_starts[frame + 1] - trace.frame_stops[frame]);
+      between_expected +=
+          kStopToStartDelays * bit_delay_ns + (frame > 0 ? budget.waits[frame - 1] : 0);
+    }
+  }
+  AddRow(title + ": in frames, START to STOP (trace vs protocol)",
+         Against(in_frames, in_frames_expected));
+  AddRow(title + ": between frames, STOP to START (trace vs protocol)",
+         Against(between, between_expected));
+}
+
+void AddRunRows(const SimRun& run, const TraceFigures& trace, long count, double bit_delay_ns,
+                std::int64_t started, std::int64_t ended) {
+  const Budget budget = ProtocolBudget(trace, bit_delay_ns);
+  const double wall = static_cast<double>(ended - started);
+  const double ratio = wall / Total(budget);
+  const std::size_t writes = trace.frame_bytes.size() - 1;
+  AddRow(run.title + ": writes, delay_count, bit delay",
+         std::to_string(writes) + " of " + std::to_string(trace.frame_bytes.back()) + " bytes, " +
+             std::to_string(count) + ", " + Us(bit_delay_ns));
+  AddRow(run.title + ": wall time", Ms(wall));
+  AddRow(run.title + ": budget: start-up + port wait + " + std::to_string(budget.delays) +
+             " bit delays + " + std::to_string(writes) + " write waits",
+         Ms(Total(budget)) + " = " + Fixed(budget.startup / kNsPerMs, 1) + " + " +
+             Fixed(budget.port_wait / kNsPerMs, 1) + " + " + Fixed(budget.bus / kNsPerMs, 1) +
+             " + " + Ms(budget.write_waits));
+  AddRow(run.title + ": wall time / budget", Fixed(ratio, 4), "≤ " + Fixed(1 + kRunTolerance, 2),
+         MetText(ratio <= 1 + kRunTolerance));
+  AddTraceRows(run.title, trace, bit_delay_ns, budget);
+  const double origin = static_cast<double>(trace.origin_ns);
+  const double last_wait_ended =
+      origin + static_cast<double>(trace.frame_stops.back()) + bit_delay_ns + budget.waits.back();
+  AddRow(run.title + ": outside the budget: process start / exit",
+         Ms(origin - budget.startup - static_cast<double>(started)) + " / " +
+             Ms(static_cast<double>(ended) - last_wait_ended));
+}
+
+void AddIntervalRow(const std::string& title, const std::string& what,
+                    const std::vector<double>& samples, int delays, double bit_delay_ns) {
+  const Spread spread = SpreadOf(samples);
+  AddRow(title + ": " + what, "median " + Us(spread.median) + ", p95 " + Us(spread.p95),
+         std::to_string(delays) + " bit delay" + (delays > 1 ? "s" : "") + ": " +
+             Us(delays * bit_delay_ns));
+}
+
+void AddIntervalRows(const SimRun& run, const TraceFigures& trace, double bit_delay_ns) {
+  AddIntervalRow(run.title, "SCL high, data bit", trace.scl_high_data, 1, bit_delay_ns);
+  AddIntervalRow(run.title, "SCL high, acknowledge", trace.scl_high_ack, 2, bit_delay_ns);
+  AddIntervalRow(run.title, "SCL low", trace.scl_low, 2, bit_delay_ns);
+  AddIntervalRow(run.title, "data setup", trace.data_setup, 1, bit_delay_ns);
+}
+
+// Why a run cannot be measured, or empty when it can.
+std::string RunFailure(const SimRun& run, const std::string& work_dir, int status, long count,
+                       const TraceFigures& trace) {
+  if (status != 0) {
+    return "run failed (std::system status " + std::to_string(status) + ")";
+  }
+  if (count <= 0) {
+    return "no delay count in " + run.name + ".out";
+  }
+  if (!trace.read || trace.frame_stops.size() < 2) {
+    return "no time comment or no writes in " + run.name + ".vcd";
+  }
+  if (!ChipAsExpected(run, work_dir)) {
+    return "the chip does not hold what was written";
+  }
+  return "";
+}
+
+// Runs the program as a user would, timing it from the bench's side, and
+// adds its rows. Its bit delay is its own delay_count times the measured
+// length of one busy pass. Returns its trace; false read when it failed.
+TraceFigures BenchRun(const SimRun& run, const std::string& work_dir, double pass_ns,
+                      double& bit_delay_ns) {
+  const std::string sim =
+      "save=" + run.name + ".bin;app_save=" + run.name + ".app;trace=" + run.name + ".vcd";
+  std::printf("Running %s...\n", run.title.c_str());
+  std::fflush(stdout);
+  const std::int64_t started = SteadyNs(Clock::now());
+  const int status = RunShell("cd " + Quoted(work_dir) + " && export EBRILO_SIM=" + Quoted(sim) +
+                              " && exec " + Quoted(EBRILO_SIM_PATH) + " " + run.arguments +
+                              " </dev/null >" + run.name + ".out 2>&1");
+  const std::int64_t ended = SteadyNs(Clock::now());
+  TraceFigures trace = ReadTrace(work_dir + "/" + run.name + ".vcd");
+  const long count = DelayCountPrinted(FileText(work_dir + "/" + run.name + ".out"));
+  bit_delay_ns = static_cast<double>(count) * pass_ns;
+  const std::string failure = RunFailure(run, work_dir, status, count, trace);
+  if (!failure.empty()) {
+    trace.read = false;
+    AddRow(run.title, failure, "", MetText(false));
+    return trace;
+  }
+  AddRunRows(run, trace, count, bit_delay_ns, started, ended);
+  return trace;
+}
+
+}  // namespace
+
+void BenchSimRuns(const std::string& work_dir, double pass_ns) {
+  const std::string dump = Quoted(EBRILO_SAMPLE_DUMP);
+  const std::vector<SimRun> runs = {
+      {"page", "Page mode", dump, false},
+      {"byte", "Byte mode", dump + " /B", false},
+      {"app", "APP reset", "/P", true},
+  };
+  std::vector<TraceFigures> traces;
+  std::vector<double> bit_delays;
+  AddSection("Whole runs of ebrilo-sim");
+  for (const SimRun& run : runs) {
+    double bit_delay_ns = 0;
+    traces.push_back(BenchRun(run, work_dir, pass_ns, bit_delay_ns));
+    bit_delays.push_back(bit_delay_ns);
+  }
+  AddSection("Line intervals in the runs' traces");
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    if (traces[i].read) {
+      AddIntervalRows(runs[i], traces[i], bit_delays[i]);
+    }
+  }
+}
