@@ -18,6 +18,10 @@ bool ReadAck();
 bool CheckCircuit();
 bool ProbeDevice(std::uint8_t control);
 
+// Samples SDA while the bus should be idle (after a STOP, or once OpenBus
+// is done): true when it reads high, so that a START can be made.
+bool BusFree();
+
 // Opens the port and checks the interface circuit and the chip; ends the run
 // with error 4 or 5 when either is missing.
 void OpenBus();

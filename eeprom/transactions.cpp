@@ -9,10 +9,14 @@ constexpr std::uint8_t kAppControlByte = 0xB8;
 
 // Start, control byte, word address, then the data bytes while each is
 // acknowledged; the stop is sent whatever happened, so the bus is idle again.
+// A transaction that found SDA held low before its start has written
+// nothing, however many acknowledges that low line gave: it fails. Its bytes
+// are still clocked out, which can free a slave that was stuck in a byte.
 bool WriteBytes(std::uint8_t control, std::uint8_t word_address,
                 std::span<const std::uint8_t> data) {
   last_control_byte = control;
   last_word_address = word_address;
+  const bool bus_free = BusFree();
   SendStart();
   bool ack = SendByte(last_control_byte);
   if (ack) {
@@ -22,7 +26,7 @@ bool WriteBytes(std::uint8_t control, std::uint8_t word_address,
     ack = SendByte(*next);
   }
   SendStop();
-  return ack;
+  return bus_free && ack;
 }
 
 }  // namespace

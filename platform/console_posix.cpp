@@ -30,7 +30,9 @@ void ConsoleInit() {
   ParkClosedDescriptor(STDIN_FILENO, O_WRONLY);
   ParkClosedDescriptor(STDOUT_FILENO, O_RDONLY);
   ParkClosedDescriptor(STDERR_FILENO, O_RDONLY);
-  // A write to a pipe whose reader has gone then fails with EPIPE and is
-  // reported like any other output failure, instead of killing the process.
+  // A write to a pipe whose reader has gone then fails with EPIPE, and one
+  // past the file size limit (ulimit -f) with EFBIG; each is reported like
+  // any other output failure, instead of killing the process.
   signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
 }

@@ -11,6 +11,9 @@ for set in "$@"; do
       command -v g++ >/dev/null || want+=(g++)
       command -v make >/dev/null || want+=(make)
       [ -f /usr/include/gtest/gtest.h ] || want+=(libgtest-dev)
+      # A real terminal for the closing prompt's test, and the memory checker.
+      command -v tmux >/dev/null || want+=(tmux)
+      command -v valgrind >/dev/null || want+=(valgrind)
       ;;
     windows)
       command -v x86_64-w64-mingw32-g++-win32 >/dev/null || want+=(g++-mingw-w64-x86-64-win32)

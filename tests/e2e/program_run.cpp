@@ -1,8 +1,10 @@
 #include "tests/e2e/program_run.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +16,20 @@ namespace {
 
 // A hung program must fail its test, not stall the whole suite.
 constexpr auto kRunLimit = std::chrono::minutes(5);
+
+// The user and group nobody.
+constexpr uid_t kNobody = 65534;
+
+// Drops root's privileges, then starts the program from a descriptor opened
+// while still root, so that the path to it need not be open to nobody.
+[[noreturn]] void ExecAsNobody(std::vector<char*>& argv) {
+  const int program = open(argv[0], O_RDONLY | O_CLOEXEC);
+  if (program == -1 || setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) {
+    _exit(126);
+  }
+  fexecve(program, argv.data(), environ);
+  _exit(127);
+}
 
 void Redirect(const std::string& path, int flags, int target) {
   const int descriptor = open(path.c_str(), flags, 0644);
@@ -47,7 +63,12 @@ void Redirect(const std::string& path, int flags, int target) {
   } else {
     setenv("EBRILO_SIM", setup.sim.c_str(), 1);
   }
+  if (setup.file_size_limit > 0) {
+    const rlimit limit{setup.file_size_limit, setup.file_size_limit};
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
   signal(SIGPIPE, SIG_DFL);
+  signal(SIGXFSZ, SIG_DFL);
   std::vector<std::string> command = ProgramCommand();
   command.insert(command.end(), setup.arguments.begin(), setup.arguments.end());
   std::vector<char*> argv;
@@ -55,6 +76,9 @@ void Redirect(const std::string& path, int flags, int target) {
     argv.push_back(word.data());
   }
   argv.push_back(nullptr);
+  if (setup.as_nobody && geteuid() == 0) {
+    ExecAsNobody(argv);
+  }
   execvp(argv[0], argv.data());
   _exit(127);
 }
@@ -71,11 +95,21 @@ bool Drain(pollfd& fd, std::string& sink) {
   return true;
 }
 
+// Closes the reading end of a pipe (the descriptor then names /dev/null, so
+// that it can still be closed as usual) and stops polling it.
+void StopReading(pollfd& fd) {
+  const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  dup2(null, fd.fd);
+  close(null);
+  fd.fd = -1;
+}
+
 // Collects both pipes until the child has ended and nothing more is ready
 // (a helper process of the child, such as Wine's server, may keep a copy of
-// the pipes open long after), or until the time is up. Returns the child's
-// wait status.
-int Collect(int out_pipe, int err_pipe, ProgramRun& run, pid_t child) {
+// the pipes open long after), or until the time is up. Standard output is
+// read only until it has brought quit_after bytes, when that is not 0.
+// Returns the child's wait status.
+int Collect(int out_pipe, int err_pipe, std::size_t quit_after, ProgramRun& run, pid_t child) {
   const auto deadline = std::chrono::steady_clock::now() + kRunLimit;
   pollfd fds[2] = {{out_pipe, POLLIN, 0}, {err_pipe, POLLIN, 0}};
   std::string* sinks[2] = {&run.out, &run.err};
@@ -88,6 +122,9 @@ int Collect(int out_pipe, int err_pipe, ProgramRun& run, pid_t child) {
         if (fds[i].fd != -1 && fds[i].revents != 0) {
           Drain(fds[i], *sinks[i]);
         }
+      }
+      if (quit_after > 0 && fds[0].fd != -1 && run.out.size() >= quit_after) {
+        StopReading(fds[0]);
       }
       continue;
     }
@@ -137,7 +174,8 @@ ProgramRun RunProgram(const std::string& directory, const ProgramSetup& setup) {
   if (setup.stdout_reader_gone) {
     out_pipe[0] = open("/dev/null", O_RDONLY | O_CLOEXEC);
   }
-  const int wait_status = Collect(out_pipe[0], err_pipe[0], run, child);
+  const int wait_status =
+      Collect(out_pipe[0], err_pipe[0], setup.stdout_reader_quits_after, run, child);
   close(out_pipe[0]);
   close(err_pipe[0]);
   if (WIFEXITED(wait_status)) {

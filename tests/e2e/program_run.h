@@ -2,6 +2,7 @@
 // and captures what it printed and how it ended.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,14 @@ struct ProgramSetup {
   std::string stdout_path;               // empty: captured through a pipe
   bool close_stdout = false;
   bool stdout_reader_gone = false;  // a pipe whose reading end is closed
+  // A pipe whose reader goes away once it has read this many bytes (0: never).
+  std::size_t stdout_reader_quits_after = 0;
+  // The file size limit (ulimit -f) in bytes, for every file the program
+  // writes, standard output included (0: none).
+  std::size_t file_size_limit = 0;
+  // Tests run as root: the program then runs as the unprivileged user and
+  // group 65534, so that file permissions hold for it.
+  bool as_nobody = false;
 };
 
 // The command that starts the program under test: EBRILO_E2E_COMMAND when
