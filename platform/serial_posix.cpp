@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/platform.h"
@@ -17,7 +18,36 @@
 namespace {
 
 int port = -1;
+int port_lock = -1;
 bool port_failed = false;
+
+// Linux raises DTR and RTS whenever a tty is opened, and TIOCEXCL does not
+// stop root: a second run could move the lines of a run in progress before
+// the lock on the device itself turned it away. So each run first takes a
+// lock file of the port's own, before the device is opened. Where no lock file
+// can be made (no lock directory), the lock on the device still holds.
+bool LockPortName(const char* path) {
+  const std::string lock_path = PortLockPath(path);
+  // O_NOFOLLOW: the lock directory is writable by everyone; a planted
+  // symbolic link must not make us open anything else.
+  const int lock = open(lock_path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (lock == -1) {
+    return true;
+  }
+  if (flock(lock, LOCK_EX | LOCK_NB) != 0) {
+    close(lock);
+    return false;
+  }
+  port_lock = lock;
+  return true;
+}
+
+void UnlockPortName() {
+  if (port_lock != -1) {
+    close(port_lock);
+    port_lock = -1;
+  }
+}
 
 speed_t SpeedFor(int baud) {
   switch (baud) {
@@ -99,13 +129,23 @@ std::string ComDevicePath(std::string_view mode) {
   return number == 0 ? std::string() : "/dev/ttyS" + std::to_string(number - 1);
 }
 
+std::string PortLockPath(const char* device) {
+  std::string name = device;
+  std::replace(name.begin(), name.end(), '/', '_');
+  return "/run/lock/ebrilo" + name + ".lock";
+}
+
 std::int32_t OpenSerialDevice(const char* path, std::string_view mode) {
   CLOSECOM();
   port_failed = true;
+  if (!LockPortName(path)) {
+    return -1;
+  }
   // O_NOCTTY: the port must not become our controlling terminal. O_NONBLOCK:
   // opening must not wait for carrier detect.
   const int device = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (device == -1) {
+    UnlockPortName();
     return -1;
   }
   // Nobody else may drive these lines during a run. flock holds against root
@@ -115,6 +155,7 @@ std::int32_t OpenSerialDevice(const char* path, std::string_view mode) {
       (ioctl(device, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) ||
       !Configure(device, mode)) {
     close(device);
+    UnlockPortName();
     return -1;
   }
   port = device;
@@ -138,6 +179,7 @@ std::int32_t CLOSECOM() {
   }
   const int result = close(port);
   port = -1;
+  UnlockPortName();
   return result == 0 ? 0 : -1;
 }
 

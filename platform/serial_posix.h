@@ -10,5 +10,9 @@
 // /dev/ttyS(n-1). Empty when the text names no such port.
 std::string ComDevicePath(std::string_view mode);
 
+// The lock file a run holds, besides the device's own lock, for as long as
+// it has the device open.
+std::string PortLockPath(const char* device);
+
 // OPENCOM on an explicit device path, with the settings of the mode text.
 std::int32_t OpenSerialDevice(const char* path, std::string_view mode);

@@ -150,4 +150,18 @@ TEST_F(PortLock, OrdinaryUserIsRefusedAtTheOpen) {
   ExpectRunSettings();
 }
 
+// Opening a tty raises DTR and RTS, even for root, whom TIOCEXCL does not
+// stop. The lock file is taken before the device is opened, so a second run
+// is turned away before its open could touch the lines: while another process
+// holds that lock, even a free port is not opened.
+TEST_F(PortLock, LockFileIsTakenBeforeTheDeviceIsOpened) {
+  const int held = open(PortLockPath(slave_.c_str()).c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_NE(held, -1) << "no lock directory";
+  ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(InChild([this] { return SecondOpener(); }), kTurnedAway);
+  EXPECT_TRUE(OthersCanLock()) << "the device was opened and locked";
+  close(held);
+  EXPECT_EQ(InChild([this] { return OpenSerialDevice(slave_.c_str(), kMode) == 0 ? 0 : 1; }), 0);
+}
+
 }  // namespace
