@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 
 #include "bench/report_table.h"
 #include "bench/shell_run.h"
@@ -91,6 +92,9 @@ void AddPortRow(const std::string& work_dir, const std::string& device) {
 void BenchLineOps(const std::string& work_dir, const std::string& device) {
   AddSection("Line operations");
   AddSimRow("Simulated line operation, untraced", SimLineOpNs(""));
-  AddSimRow("Simulated line operation, traced", SimLineOpNs(work_dir + "/line-ops.vcd"));
+  // The trace of two million operations is large and of no further use.
+  const std::string trace = work_dir + "/line-ops.vcd";
+  AddSimRow("Simulated line operation, traced", SimLineOpNs(trace));
+  std::filesystem::remove(trace);
   AddPortRow(work_dir, device);
 }
