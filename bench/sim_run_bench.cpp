@@ -32,6 +32,9 @@ constexpr int kDelaysPerByte = 28;
 // between one frame's STOP edge and the next one's START edge.
 constexpr int kStartToStopDelays = 5;
 constexpr int kStopToStartDelays = 3;
+// Every write (each frame after the probe) first samples SDA once, one bit
+// delay before its START, to see that no slave holds the bus.
+constexpr int kBusFreeSampleDelays = 1;
 
 // The port settles 200 ticks; a write settles until the tick counter has
 // moved on by more than 50. The tick counter is the steady clock's
@@ -109,8 +112,9 @@ Budget ProtocolBudget(const TraceFigures& trace, double bit_delay_ns) {
   Budget budget;
   budget.delays =
       kOpenCheckCloseDelays + kProbeStopDelays + kDelaysPerClearingPulse * trace.clearing_pulses;
-  for (const int bytes : trace.frame_bytes) {
-    budget.delays += kFrameDelays + kDelaysPerByte * bytes;
+  for (std::size_t frame = 0; frame < trace.frame_bytes.size(); ++frame) {
+    budget.delays += kFrameDelays + kDelaysPerByte * trace.frame_bytes[frame] +
+                     (frame > 0 ? kBusFreeSampleDelays : 0);
   }
   const double origin = static_cast<double>(trace.origin_ns);
   budget.startup = static_cast<double>(trace.program_ns);
@@ -143,8 +147,8 @@ void AddTraceRows(const std::string& title, const TraceFigures& trace, double bi
         (kStartToStopDelays + kDelaysPerByte * trace.frame_bytes[frame]) * bit_delay_ns;
     if (frame + 1 < trace.frame_stops.size()) {
       between += static_cast<double>(trace.frame_starts[frame + 1] - trace.frame_stops[frame]);
-      between_expected +=
-          kStopToStartDelays * bit_delay_ns + (frame > 0 ? budget.waits[frame - 1] : 0);
+      between_expected += (kStopToStartDelays + kBusFreeSampleDelays) * bit_delay_ns +
+                          (frame > 0 ? budget.waits[frame - 1] : 0);
     }
   }
   AddRow(title + ": in frames, START to STOP (trace vs protocol)",
