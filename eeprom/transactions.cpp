@@ -1,5 +1,6 @@
 #include "eeprom/transactions.h"
 
+#include "bus/serial_lines.h"
 #include "bus/twowire.h"
 
 namespace {
@@ -12,6 +13,8 @@ constexpr std::uint8_t kAppControlByte = 0xB8;
 // A transaction that found SDA held low before its start has written
 // nothing, however many acknowledges that low line gave: it fails. Its bytes
 // are still clocked out, which can free a slave that was stuck in a byte.
+// So does one whose port failed by the end of its stop: the chip stores a
+// write only on the stop, which then may never have reached it.
 bool WriteBytes(std::uint8_t control, std::uint8_t word_address,
                 std::span<const std::uint8_t> data) {
   last_control_byte = control;
@@ -26,7 +29,7 @@ bool WriteBytes(std::uint8_t control, std::uint8_t word_address,
     ack = SendByte(*next);
   }
   SendStop();
-  return bus_free && ack;
+  return bus_free && ack && !LinesFailed();
 }
 
 }  // namespace

@@ -8,6 +8,7 @@ std::deque<std::int32_t> fake_cts_queue;
 CtsRule fake_cts_rule = CtsRule::Constant;
 std::int32_t fake_cts_constant = 0;
 bool fake_port_failed = false;
+std::size_t fake_port_fails_at_call = 0;
 
 namespace {
 
@@ -22,6 +23,7 @@ void FakeSerialReset() {
   fake_cts_rule = CtsRule::Constant;
   fake_cts_constant = 0;
   fake_port_failed = false;
+  fake_port_fails_at_call = 0;
   last_dtr = 0;
 }
 
@@ -91,5 +93,6 @@ std::int32_t CTS() {
 }
 
 bool PortFailed() {
-  return fake_port_failed;
+  return fake_port_failed ||
+         (fake_port_fails_at_call != 0 && fake_port_calls.size() >= fake_port_fails_at_call);
 }

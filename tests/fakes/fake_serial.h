@@ -26,6 +26,8 @@ extern std::deque<std::int32_t> fake_cts_queue;
 extern CtsRule fake_cts_rule;
 extern std::int32_t fake_cts_constant;
 extern bool fake_port_failed;  // what PortFailed() answers
+// When not 0: PortFailed() also answers true once this many calls are made.
+extern std::size_t fake_port_fails_at_call;
 
 // Nothing recorded, nothing queued, CTS constantly 0, the port healthy.
 void FakeSerialReset();
