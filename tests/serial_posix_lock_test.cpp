@@ -20,6 +20,7 @@
 
 #include "platform/platform.h"
 #include "platform/serial_posix.h"
+#include "tests/pseudo_terminal.h"
 
 namespace {
 
@@ -51,11 +52,8 @@ bool DropToNobody() {
 class PortLock : public testing::Test {
  protected:
   void SetUp() override {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    master_ = OpenPseudoTerminal(slave_);
     ASSERT_NE(master_, -1);
-    ASSERT_EQ(grantpt(master_), 0);
-    ASSERT_EQ(unlockpt(master_), 0);
-    slave_ = ptsname(master_);
     // Open to everyone, so that only the run's hold on it can keep an
     // ordinary user out.
     ASSERT_EQ(chmod(slave_.c_str(), 0666), 0);

@@ -10,6 +10,7 @@
 
 #include "platform/platform.h"
 #include "platform/serial_posix.h"
+#include "tests/pseudo_terminal.h"
 
 namespace {
 
@@ -45,11 +46,8 @@ TEST(ComDevicePathTest, MapsComNumbersToTtyDevices) {
 class SerialPosixTest : public testing::Test {
  protected:
   void SetUp() override {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    master_ = OpenPseudoTerminal(slave_);
     ASSERT_NE(master_, -1);
-    ASSERT_EQ(grantpt(master_), 0);
-    ASSERT_EQ(unlockpt(master_), 0);
-    slave_ = ptsname(master_);
   }
 
   void TearDown() override {

@@ -1,0 +1,17 @@
+#include "tests/pseudo_terminal.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+int OpenPseudoTerminal(std::string& slave_path) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master == -1 || grantpt(master) != 0 || unlockpt(master) != 0) {
+    if (master != -1) {
+      close(master);
+    }
+    return -1;
+  }
+  slave_path = ptsname(master);
+  return master;
+}

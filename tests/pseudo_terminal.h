@@ -1,0 +1,9 @@
+// A pseudo-terminal for the port tests: a real terminal device, but one
+// without modem lines, and never one of this machine's own serial ports.
+#pragma once
+
+#include <string>
+
+// Opens a new pair; returns the master's descriptor (-1 on failure) and
+// sets slave_path to the device the port code is to open.
+int OpenPseudoTerminal(std::string& slave_path);
