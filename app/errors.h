@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fatal errors. Each ends the run with its message, the closing prompt and
 // its number as the exit status. Lower layers call ReportError when the
 // hardware or the dump file leaves nothing sensible to do.

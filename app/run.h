@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run sequence: banner, then either the usage text or one job (writing
 // a dump file into the EEPROM, or resetting its APP registers), then the
 // closing prompt.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/switches.h"
 
 #include <algorithm>

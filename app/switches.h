@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line: a dump file name or /P as argument 1, then switches.
 #pragma once
 

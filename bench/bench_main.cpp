@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The timing benchmark. The program's speed is set by its protocol: a bit
 // delay calibrated to 40 µs after every line change, and a wait of just over
 // 50 ms after every write. This measures how closely it keeps to that:

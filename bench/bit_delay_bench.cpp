@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bench/bit_delay_bench.h"
 
 #include <chrono>

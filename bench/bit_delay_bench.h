@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bit delay as the program gets it: calibrated against the tick counter,
 // then timed call by call on the steady clock's nanoseconds.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bench/line_op_bench.h"
 
 #include <array>

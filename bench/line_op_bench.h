@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What one line operation costs on top of its bit delay: on the simulated
 // port, without and with its trace, and on a real port named on the command
 // line.

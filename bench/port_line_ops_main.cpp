@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Times the line operations of a real serial port: the device named as the
 // only argument, opened as the program opens COM1. Prints the nanoseconds of
 // one operation, averaged over RTS and DTR changes and CTS reads.

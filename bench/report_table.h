@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The benchmark's result: sections of rows (measure, value, target, whether
 // the target was met), printed as plain text and written as Markdown.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bench/shell_run.h"
 
 #include <cstdlib>

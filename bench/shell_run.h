@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Running other programs of the build through the shell, and reading what
 // they left in files.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bench/sim_run_bench.h"
 
 #include <chrono>

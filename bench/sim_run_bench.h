@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole runs of ebrilo-sim (page mode, byte mode, APP reset): the wall time
 // of each against the time its protocol takes on this machine, worked out
 // from the trace of the same run, and the line intervals in that trace.

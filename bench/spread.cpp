@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bench/spread.h"
 
 #include <algorithm>

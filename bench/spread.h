@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Median and spread of timing samples.
 #pragma once
 

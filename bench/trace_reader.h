@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reads a VCD trace of ebrilo-sim and decodes its bus lines: where time 0
 // lies, the START ... STOP frames with their bytes, and the lengths of the
 // SCL phases and of the data setup before each clock.

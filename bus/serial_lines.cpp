@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bus/serial_lines.h"
 
 #include "platform/platform.h"

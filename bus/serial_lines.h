@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bus lines on the serial port's modem lines: RTS drives SCL, DTR drives
 // SDA-Out, CTS senses SDA-In. Each drive primitive makes exactly one port call
 // and then one bit delay; there is no shadow copy of the line states, so a

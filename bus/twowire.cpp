@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bus/twowire.h"
 
 #include "app/errors.h"

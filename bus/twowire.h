@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bus master of a two-wire (I2C-style) bus built on the line primitives.
 // It only writes; it never reads data back from the chip.
 // Results: true means success, or acknowledged.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-compiles the Windows programs on Linux with MinGW-w64 (64-bit).
 # The win32 thread model needs no threading library at run time; the
 # programs are linked statically so that they run on a bare Windows machine

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "eeprom/image_file.h"
 
 #include <cerrno>

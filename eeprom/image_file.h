@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The dump file: raw bytes, exactly 1024 of them, byte i for EEPROM address i.
 #pragma once
 

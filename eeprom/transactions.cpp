@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "eeprom/transactions.h"
 
 #include "bus/serial_lines.h"

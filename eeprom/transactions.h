@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Write transactions of the 24RF08. Each is one complete exchange from start
 // to stop, records its first two bytes in last_control_byte and
 // last_word_address before it touches the bus, and returns true only when

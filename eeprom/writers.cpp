@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "eeprom/writers.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The three jobs: the whole image in 16-byte pages, the whole image byte by
 // byte, and the APP reset. Progress shows as ">" marks, every failed
 // transaction as an "error at" line. Each waits after every transaction for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The few things the program needs from the operating system, each provided by
 // one file per OS (posix or win32) so that no shared code has to ask which
 // system it runs on:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/port_mode.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The mode text that names and sets up the serial port, such as
 // "COM1: baud=9600 parity=N data=8 stop=0". Both port implementations read it
 // the same way: the port name, then "key=value" settings. A setting that does

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial port library on POSIX systems. The bus uses only the modem
 // lines of the port (DB9 pins): RTS pin 7 is SCL, DTR pin 4 is SDA-Out,
 // CTS pin 8 reads SDA-In, GND pin 5. The data lines carry nothing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pieces of the POSIX serial port that tests reach directly, so that they can
 // exercise the real port code on a device of their own instead of COM1.
 #pragma once

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds and runs the timing benchmark: calibration and bit delay, the cost of
 # a line operation, and whole runs of ebrilo-sim against the time their
 # protocol takes (byte mode alone takes about a minute). Prints the table and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds ebrilo-sim and writes the sample dump into the simulated chip in page
 # mode, then compares what the chip holds with the dump. Everything the demo
 # writes goes to build/demo/.

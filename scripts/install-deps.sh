@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages that the given tools need, where they are
 # missing. Usage: install-deps.sh [native] [windows] [decoder]
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Cross-builds the Windows programs (build-windows/ebrilo.exe and
 # build-windows/ebrilo-sim.exe) and runs the end-to-end suite against
 # ebrilo-sim.exe under Wine, in a private Wine prefix.

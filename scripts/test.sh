@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds and runs every test: the native suites; the same suites built with
 # AddressSanitizer and UndefinedBehaviorSanitizer; and the end-to-end suite
 # against the Windows build of ebrilo-sim under Wine.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A bus monitor clipped onto SCL and SDA, like a logic analyser's I2C
 // decoder: it knows nothing of the chip and logs what the lines show.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The 24RF08 as seen from its two-wire side: 1024 data bytes in four blocks
 // of 256 at device addresses 0x54-0x57, and the APP register block at 0x5C.
 // The chip watches every change of SCL and SDA. It samples SDA on the rising

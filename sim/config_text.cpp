@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The EBRILO_SIM syntax: "key=value" items and bare keys separated by ';'.
 // A test harness writes these, so anything not understood is refused rather
 // than guessed at.

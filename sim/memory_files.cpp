@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The chip's memory as raw files: exactly 1024 data bytes, or 16 APP
 // registers, with nothing else in the file.
 #include <cstdint>

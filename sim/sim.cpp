@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial port library, simulated. The interface circuit joins the modem
 // lines to the two-wire bus: RTS (DB9 pin 7) drives SCL, DTR (pin 4) drives
 // SDA-Out, and CTS (pin 8) reads SDA-In. An asserted line is a high bus line

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated port: a 24RF08 EEPROM behind the interface circuit, seen
 // through the same five serial port operations (and PortFailed) that
 // platform/platform.h declares. ebrilo-sim links these files in place of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pieces of the simulated port, each in its own file, as the port
 // operations in sim.cpp drive them. Bus levels are booleans, true
 // meaning high (released).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A VCD trace of the port and bus lines, for GTKWave or sigrok's I2C decoder.
 // Times are real: nanoseconds of the steady clock since the trace opened.
 // A comment in the header places time 0 on the steady clock and tells how long

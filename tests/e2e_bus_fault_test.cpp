@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bus going wrong under a write, in page mode, byte mode and the APP
 // reset: opening faults, a chip that holds SDA low, refused bytes at the
 // first, a middle and the last transaction, a chip that goes away, a port

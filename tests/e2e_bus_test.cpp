@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Opening the bus against circuits and chips that are missing or wired the
 // other way round: error 4 when the loop-back check fails, 5 when no chip
 // answers the probe, and a completed run where switches and wiring agree.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The console failing under an image write: standard output that stops
 // taking text after pages were written, and a closing prompt whose input is
 // closed or unreadable. Such a run ends with status 1 and a report on

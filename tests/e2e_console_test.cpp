@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program as a user meets it before any bus activity: the usage text,
 // the dump file checks, and a console that fails underneath it.
 #include <sys/stat.h>

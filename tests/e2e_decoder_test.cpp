@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bus as an independent decoder sees it: the simulator's trace of a
 // page-mode run, decoded by sigrok's I2C decoder, must carry every page of the
 // image to the chip's address with the right block and word address.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Dump files that a user may name by accident or that the file system makes
 // hard to reach: each is turned away with its error before the bus is
 // opened, without being read, and a good dump under an odd name is written

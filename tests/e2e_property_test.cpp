@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Nothing lost, over seeded random runs: a random image over random chip
 // contents, random faults (refused bytes, a chip that goes away, a port that
 // vanishes, slow write cycles, SDA held low, any wiring polarity), page or

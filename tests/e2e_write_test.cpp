@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole runs against the simulated chip: what the program prints, how it
 // ends, and what the chip holds afterwards must all tell the same story.
 #include "tests/e2e/e2e_support.h"

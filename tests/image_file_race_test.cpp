@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The dump file changing under the image loader: another program cuts it
 // short between the size query and the read, or the size query itself
 // fails. The platform's file layer is replaced here by one that opens the

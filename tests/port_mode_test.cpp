@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The mode text both port implementations read: settings that parse are
 // taken, everything else is left out.
 #include <gtest/gtest.h>

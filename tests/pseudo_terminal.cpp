@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/pseudo_terminal.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A pseudo-terminal for the port tests: a real terminal device, but one
 // without modem lines, and never one of this machine's own serial ports.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A second program that wants the port while a run holds it must be turned
 // away before its settings or line changes reach the port. The run's port
 // holds an exclusive flock, which binds root too, and sets TIOCEXCL, which

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated interface circuit and 24RF08, driven bit by bit through the
 // five port operations, the way the program's bus code drives them.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's own bus protocol and EEPROM transactions against the
 // simulated circuit and chip, in one process. The tick counter is the fake,
 // so the waits pass at once; the chip's write cycle is set to zero to match.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The write transactions against the recording port: what counts as written.
 #include <gtest/gtest.h>
 

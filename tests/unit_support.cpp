@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/unit_support.h"
 
 #include <gtest/gtest.h>

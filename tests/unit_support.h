@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared by the unit tests: putting the program's process-wide state and the
 // fakes back to their start, and running code that ends the process.
 #pragma once

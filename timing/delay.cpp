@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "timing/delay.h"
 
 #include <algorithm>

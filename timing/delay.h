@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bit timing. The bus is clocked entirely in software: every line change is
 // followed by one bit delay, a counted busy loop calibrated at start-up to
 // about 40 microseconds. The coarser waits poll the millisecond tick counter.

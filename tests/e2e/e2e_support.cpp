@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/e2e/e2e_support.h"
 
 #include <unistd.h>

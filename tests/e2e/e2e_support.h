@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the end-to-end suites share: a scratch directory per test, the fixed
 // pieces of the program's output, and access to what the simulated chip holds.
 #pragma once

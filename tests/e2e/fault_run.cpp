@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/e2e/fault_run.h"
 
 #include <algorithm>

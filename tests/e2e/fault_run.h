@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs of the program against a simulated chip with faults, over memory
 // that already holds something, so that every byte left alone and every byte
 // written can be told apart afterwards.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/e2e/program_run.h"
 
 #include <fcntl.h>

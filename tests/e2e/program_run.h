@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the program under test as a separate process, the way a user would,
 // and captures what it printed and how it ended.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reads back what an image write run claims, from its progress marks and
 // error lines, and holds the claims against what the simulated chip holds
 // afterwards: every page or byte reported written must be in the chip, every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/fakes/fake_clock.h"
 
 #include "platform/platform.h"

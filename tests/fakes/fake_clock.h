@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A scripted millisecond tick counter and message queue, linked into the unit
 // tests in place of the real ones. Each read takes the next queued reading;
 // once the queue is empty, reads follow a step rule: a start value, then that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/fakes/fake_serial.h"
 
 #include "platform/platform.h"

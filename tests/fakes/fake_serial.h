@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A recording serial port library, linked into the unit tests in place of the
 // real one. Every call is kept in order; CTS answers from a queue of scripted
 // values and, once that is empty, from a fixed rule that models the circuit.
