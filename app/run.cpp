@@ -25,7 +25,7 @@ void PrintBanner() {
 
 void InitializeTimer() {
   ConsoleWrite("Initializing timer...");
-  CalibrateDelay();
+  CalibrateDelayChecked();
   ConsoleLine(std::to_string(delay_count) + " OK!");
 }
 

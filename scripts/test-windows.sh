@@ -35,6 +35,11 @@ for program in ebrilo.exe ebrilo-sim.exe; do
   [ -f "build-windows/$program" ] || { echo "build-windows/$program was not built" >&2; exit 1; }
 done
 
+echo "== The busy loop: once in each program, inside one 64-byte line"
+sh tests/busy_loop_check.sh x86_64-w64-mingw32-nm x86_64-w64-mingw32-objdump \
+  build-windows/ebrilo.exe build-windows/ebrilo-sim.exe
+echo "ok"
+
 echo "== Wine prefix"
 export WINEPREFIX=$root/build-windows/wine-prefix
 export WINEARCH=win64

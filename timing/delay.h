@@ -12,6 +12,21 @@ extern std::int32_t delay_count;
 // Measures the busy loop against the tick counter and sets delay_count.
 void CalibrateDelay();
 
+// CalibrateDelay, then a check of its result against the tick counter. A
+// calibration that something disturbed (the process stopped for a while,
+// other work competing for the processor) measures the busy loop slower than
+// it is, and its bit delays come out too short for the chip and the
+// interface circuit. While the delays time more than 10 % short of 40 µs,
+// calibration runs again, at most three more times; then the count whose
+// delays came closest is kept.
+void CalibrateDelayChecked();
+
+// Times bit delays of the current delay_count for about 100 ms, in windows
+// between edges of the tick counter, and gives the fastest window's delay in
+// microseconds: interference can only make a window slower. 0 when the tick
+// counter did not move.
+double MeasureBitDelay();
+
 // One bit delay: delay_count passes of the busy loop.
 void BitDelay();
 
