@@ -62,9 +62,9 @@ int main(int argc, char** argv) {
   const std::string load_before = LoadAverage();
   std::puts("Calibrating and timing the bit delay...");
   std::fflush(stdout);
-  const double pass_ns = BenchBitDelay();
+  BenchBitDelay();
   BenchLineOps(work_dir.string(), device);
-  BenchSimRuns(work_dir.string(), pass_ns);
+  BenchSimRuns(work_dir.string());
   AddSection("Machine");
   AddRow("Hardware threads", std::to_string(std::thread::hardware_concurrency()));
   AddRow("Load average (1 min) before / after: other work slows every figure",

@@ -46,6 +46,10 @@ constexpr std::int64_t kWriteSettleTicks = 51;
 // A whole run may take at most 2% longer than its protocol.
 constexpr double kRunTolerance = 0.02;
 
+// The bit delay the runs' bus actually got may be at most 10% off 40 µs.
+constexpr double kBitDelayNs = 40'000;
+constexpr double kBitDelayTolerance = 0.10;
+
 struct SimRun {
   std::string name;       // also the stem of its files
   std::string title;      // as the table shows it
@@ -217,11 +221,30 @@ std::string RunFailure(const SimRun& run, const std::string& work_dir, int statu
   return "";
 }
 
+// The bit delay as the bus got it: every line interval in the trace that
+// spans a known number of primitives (one port operation and one bit delay
+// each), divided by that number. Returns the median; adds its row.
+double AddBitDelayRow(const SimRun& run, const TraceFigures& trace) {
+  std::vector<double> per_primitive = trace.scl_high_data;
+  per_primitive.insert(per_primitive.end(), trace.data_setup.begin(), trace.data_setup.end());
+  for (const std::vector<double>* doubled : {&trace.scl_low, &trace.scl_high_ack}) {
+    for (const double interval : *doubled) {
+      per_primitive.push_back(interval / 2);
+    }
+  }
+  const Spread spread = SpreadOf(per_primitive);
+  const bool met = std::abs(spread.median - kBitDelayNs) <= kBitDelayNs * kBitDelayTolerance;
+  AddRow(run.title + ": bit delay from the trace, per primitive (" +
+             std::to_string(per_primitive.size()) + " intervals)",
+         "median " + Us(spread.median) + ", p5 " + Us(spread.p5) + ", p95 " + Us(spread.p95),
+         "40 µs ± 10%", MetText(met));
+  return spread.median;
+}
+
 // Runs the program as a user would, timing it from the bench's side, and
-// adds its rows. Its bit delay is its own delay_count times the measured
-// length of one busy pass. Returns its trace; false read when it failed.
-TraceFigures BenchRun(const SimRun& run, const std::string& work_dir, double pass_ns,
-                      double& bit_delay_ns) {
+// adds its rows. Its bit delay is measured on the bus, from its own trace.
+// Returns its trace; false read when it failed.
+TraceFigures BenchRun(const SimRun& run, const std::string& work_dir, double& bit_delay_ns) {
   const std::string sim =
       "save=" + run.name + ".bin;app_save=" + run.name + ".app;trace=" + run.name + ".vcd";
   std::printf("Running %s...\n", run.title.c_str());
@@ -233,20 +256,20 @@ TraceFigures BenchRun(const SimRun& run, const std::string& work_dir, double pas
   const std::int64_t ended = SteadyNs(Clock::now());
   TraceFigures trace = ReadTrace(work_dir + "/" + run.name + ".vcd");
   const long count = DelayCountPrinted(FileText(work_dir + "/" + run.name + ".out"));
-  bit_delay_ns = static_cast<double>(count) * pass_ns;
   const std::string failure = RunFailure(run, work_dir, status, count, trace);
   if (!failure.empty()) {
     trace.read = false;
     AddRow(run.title, failure, "", MetText(false));
     return trace;
   }
+  bit_delay_ns = AddBitDelayRow(run, trace);
   AddRunRows(run, trace, count, bit_delay_ns, started, ended);
   return trace;
 }
 
 }  // namespace
 
-void BenchSimRuns(const std::string& work_dir, double pass_ns) {
+void BenchSimRuns(const std::string& work_dir) {
   const std::string dump = Quoted(EBRILO_SAMPLE_DUMP);
   const std::vector<SimRun> runs = {
       {"page", "Page mode", dump, false},
@@ -258,7 +281,7 @@ void BenchSimRuns(const std::string& work_dir, double pass_ns) {
   AddSection("Whole runs of ebrilo-sim");
   for (const SimRun& run : runs) {
     double bit_delay_ns = 0;
-    traces.push_back(BenchRun(run, work_dir, pass_ns, bit_delay_ns));
+    traces.push_back(BenchRun(run, work_dir, bit_delay_ns));
     bit_delays.push_back(bit_delay_ns);
   }
   AddSection("Line intervals in the runs' traces");

@@ -6,6 +6,6 @@
 
 #include <string>
 
-// Adds the rows. pass_ns is the measured length of one pass of the busy loop;
-// the runs' files go to work_dir.
-void BenchSimRuns(const std::string& work_dir, double pass_ns);
+// Adds the rows; the runs' files go to work_dir. Each run's bit delay is
+// measured from its own trace, not worked out from its delay_count.
+void BenchSimRuns(const std::string& work_dir);
