@@ -27,12 +27,13 @@ endif()
 
 if(WIN32)
   # groff runs on the build machine: the Windows programs are cross-built.
-  # Plain UTF-8 text without terminal bold and underline, which keeps the I²C.
+  # Plain UTF-8 text, which keeps the I²C, without the terminal's bold and
+  # underlining, and with whole words, which a text search finds.
   find_program(EBRILO_GROFF groff REQUIRED)
   set(EBRILO_MANUAL_TEXT ${EBRILO_PACKAGING_BINARY_DIR}/MANUAL.txt)
   add_custom_command(
     OUTPUT ${EBRILO_MANUAL_TEXT}
-    COMMAND ${EBRILO_GROFF} -t -man -Tutf8 -P-cbou ${PROJECT_SOURCE_DIR}/doc/ebrilo.1 >
+    COMMAND ${EBRILO_GROFF} -t -man -Tutf8 -P-cbou -rHY=0 ${PROJECT_SOURCE_DIR}/doc/ebrilo.1 >
             ${EBRILO_MANUAL_TEXT}
     DEPENDS ${PROJECT_SOURCE_DIR}/doc/ebrilo.1
     VERBATIM)
