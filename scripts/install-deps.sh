@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Installs the Debian packages that the given tools need, where they are
-# missing. Usage: install-deps.sh [native] [windows] [decoder]
+# missing. Usage: install-deps.sh [native] [windows] [decoder] [package]
 set -euo pipefail
 
 want=()
@@ -20,6 +20,17 @@ for set in "$@"; do
       command -v x86_64-w64-mingw32-g++-win32 >/dev/null || want+=(g++-mingw-w64-x86-64-win32)
       # Debian keeps the 64-bit Wine loader off the PATH.
       command -v wine64 >/dev/null || [ -x /usr/lib/wine/wine64 ] || want+=(wine64)
+      # The Windows zip's manual is rendered as text at build time.
+      command -v groff >/dev/null || want+=(groff-base)
+      ;;
+    package)
+      # The Debian package's dependencies are computed by dpkg-shlibdeps from
+      # what file finds to be programs; lintian checks the package, unzip the
+      # Windows zip.
+      command -v dpkg-shlibdeps >/dev/null || want+=(dpkg-dev)
+      command -v file >/dev/null || want+=(file)
+      command -v lintian >/dev/null || want+=(lintian)
+      command -v unzip >/dev/null || want+=(unzip)
       ;;
     decoder)
       command -v sigrok-cli >/dev/null || want+=(sigrok-cli)

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Builds and runs every test: the native suites; the same suites built with
-# AddressSanitizer and UndefinedBehaviorSanitizer; and the end-to-end suite
-# against the Windows build of ebrilo-sim under Wine.
+# AddressSanitizer and UndefinedBehaviorSanitizer; the end-to-end suite
+# against the Windows build of ebrilo-sim under Wine; and both packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh native windows decoder
+scripts/install-deps.sh native windows decoder package
 
 echo "== Native build and tests"
 cmake --preset default >/dev/null
@@ -20,3 +20,6 @@ ctest --preset sanitize
 
 echo "== Windows build, end-to-end tests under Wine"
 bash scripts/test-windows.sh
+
+echo "== Packages: the .deb through lintian, the Windows zip's contents"
+bash scripts/test-packages.sh
