@@ -7,11 +7,14 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "platform/platform.h"
 #include "platform/port_mode.h"
@@ -27,16 +30,27 @@ bool port_failed = false;
 // the lock on the device itself turned it away. So each run first takes a
 // lock file of the port's own, before the device is opened. Where no lock file
 // can be made (no lock directory), the lock on the device still holds.
+// Returns false with errno set when another run holds the lock.
 bool LockPortName(const char* path) {
   const std::string lock_path = PortLockPath(path);
-  // O_NOFOLLOW: the lock directory is writable by everyone; a planted
-  // symbolic link must not make us open anything else.
-  const int lock = open(lock_path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  // The lock directory is writable by everyone, so anything may be waiting
+  // there. O_NOFOLLOW: a planted symbolic link must not make us open anything
+  // else. O_NONBLOCK: a planted named pipe must not hang the open. Whatever is
+  // not a plain file counts as no lock file at all.
+  const int lock = open(lock_path.c_str(),
+                        O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
   if (lock == -1) {
     return true;
   }
-  if (flock(lock, LOCK_EX | LOCK_NB) != 0) {
+  struct stat status {};
+  if (fstat(lock, &status) != 0 || !S_ISREG(status.st_mode)) {
     close(lock);
+    return true;
+  }
+  if (flock(lock, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    close(lock);
+    errno = error;
     return false;
   }
   port_lock = lock;
@@ -111,6 +125,29 @@ bool Configure(int device, std::string_view mode) {
   return tcsetattr(device, TCSANOW, &settings) == 0;
 }
 
+// The program itself says only that the circuit was not found, which reads
+// like a wiring fault; this line tells the user what the system refused.
+void ReportOpenFailure(const char* path, int error) {
+  // A lock held elsewhere fails with EWOULDBLOCK, whose text ("Resource
+  // temporarily unavailable") would suggest trying again at once.
+  if (error == EWOULDBLOCK) {
+    error = EBUSY;
+  }
+  std::string report = "ebrilo: cannot open ";
+  report += path;
+  report += ": ";
+  report += std::strerror(error);
+  if (error == EACCES || error == EPERM) {
+    report += " (the user must be in the dialout group)";
+  } else if (error == EBUSY) {
+    report += " (held by another run or program)";
+  } else if (error == ENOTTY) {
+    report += " (not a serial port)";
+  }
+  report += "\r\n";
+  std::fputs(report.c_str(), stderr);
+}
+
 std::int32_t ChangeLine(int line, std::int32_t level) {
   if (port == -1 || port_failed) {
     return -1;
@@ -140,12 +177,14 @@ std::int32_t OpenSerialDevice(const char* path, std::string_view mode) {
   CLOSECOM();
   port_failed = true;
   if (!LockPortName(path)) {
+    ReportOpenFailure(path, errno);
     return -1;
   }
   // O_NOCTTY: the port must not become our controlling terminal. O_NONBLOCK:
   // opening must not wait for carrier detect.
   const int device = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (device == -1) {
+    ReportOpenFailure(path, errno);
     UnlockPortName();
     return -1;
   }
@@ -155,6 +194,7 @@ std::int32_t OpenSerialDevice(const char* path, std::string_view mode) {
   if (flock(device, LOCK_EX | LOCK_NB) != 0 ||
       (ioctl(device, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) ||
       !Configure(device, mode)) {
+    ReportOpenFailure(path, errno);
     close(device);
     UnlockPortName();
     return -1;

@@ -4,6 +4,7 @@
 // reads SDA-In, GND pin 5. The data lines carry nothing.
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 
 #include "platform/platform.h"
@@ -59,6 +60,30 @@ bool Configure(HANDLE device, std::string_view mode) {
   return SetCommState(device, &settings) != 0;
 }
 
+// The program itself says only that the circuit was not found, which reads
+// like a wiring fault; this line tells the user what the system refused.
+void ReportOpenFailure(const std::string& path, DWORD error) {
+  char text[512] = "";
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                 text, sizeof text, nullptr);
+  std::string reason = text;
+  while (!reason.empty() &&
+         (reason.back() == '\r' || reason.back() == '\n' || reason.back() == ' ')) {
+    reason.pop_back();
+  }
+  if (reason.empty()) {
+    reason = "error " + std::to_string(error);
+  }
+  std::string report = "ebrilo: cannot open " + path + ": " + reason;
+  // A port is opened without sharing, so one in use elsewhere is refused as
+  // access denied.
+  if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
+    report += " (held by another run or program)";
+  }
+  report += "\r\n";
+  std::fputs(report.c_str(), stderr);
+}
+
 std::int32_t ChangeLine(DWORD function) {
   if (port == INVALID_HANDLE_VALUE || port_failed) {
     return -1;
@@ -83,9 +108,11 @@ std::int32_t OPENCOM(const char* mode) {
   const HANDLE device = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                     OPEN_EXISTING, 0, nullptr);
   if (device == INVALID_HANDLE_VALUE) {
+    ReportOpenFailure(path, GetLastError());
     return -1;
   }
   if (!Configure(device, mode)) {
+    ReportOpenFailure(path, GetLastError());
     CloseHandle(device);
     return -1;
   }

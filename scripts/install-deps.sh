@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Installs the Debian packages that the given tools need, where they are
-# missing. Usage: install-deps.sh [native] [windows] [decoder] [package]
+# missing. Usage: install-deps.sh [build] [native] [windows] [decoder] [package]
+# build: CMake and a C++ compiler, enough for the programs; native: those and
+# the tools of the native tests.
 set -euo pipefail
 
 want=()
 for set in "$@"; do
   case "$set" in
-    native)
+    build | native)
       command -v cmake >/dev/null || want+=(cmake)
       command -v g++ >/dev/null || want+=(g++)
       command -v make >/dev/null || want+=(make)
+      [ "$set" = build ] && continue
       [ -f /usr/include/gtest/gtest.h ] || want+=(libgtest-dev)
       # A real terminal for the closing prompt's test, and the memory checker.
       command -v tmux >/dev/null || want+=(tmux)

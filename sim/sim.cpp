@@ -9,7 +9,9 @@
 // real lines would long before the program's next bit delay ends: the chip
 // and the bus monitor see the edge, the chip answers, CTS takes its new
 // level, and the trace records what changed.
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -27,8 +29,25 @@ namespace {
 
 std::optional<SimConfig> chosen;  // set by tests in place of EBRILO_SIM
 SimConfig session;                // in effect since the latest OPENCOM
-bool session_started = false;     // and not yet saved
-bool exit_handler_registered = false;
+bool session_started = false;     // and its files not yet written out
+bool exit_handlers_installed = false;
+
+// The session's output files, made at OPENCOM: a path that cannot be written
+// then stops the run before the bus has moved, and everything a stop signal's
+// handler needs to write them out is ready. Each failure text names its file.
+OutputFile data_file;
+OutputFile app_file;
+std::string data_failure;
+std::string app_failure;
+std::string trace_failure;
+
+// The chip stores a page at the STOP that ends its write, byte by byte, inside
+// one line change. A stop signal that arrived in the middle of that could save
+// half a page, so while a port operation runs (or the session's files are
+// being written) the handler only notes the signal, and the operation acts on
+// it as it ends.
+std::atomic<bool> stops_deferred = false;
+std::atomic<int> deferred_stop = 0;
 
 bool port_open = false;
 bool port_failed = false;
@@ -46,7 +65,14 @@ SimCounters counters;
 // program's own (0 to 6).
 constexpr int kHarnessErrorStatus = 125;
 
+void DiscardFiles() {
+  OutputDiscard(data_file);
+  OutputDiscard(app_file);
+  TraceDiscard();
+}
+
 [[noreturn]] void HarnessError(const std::string& message) {
+  DiscardFiles();
   std::fprintf(stderr, "ebrilo-sim: %s\n", message.c_str());
   std::fflush(nullptr);
   std::_Exit(kHarnessErrorStatus);
@@ -72,24 +98,120 @@ void LoadMemory(std::string_view key, const std::string& path, std::span<std::ui
   }
 }
 
-void SaveMemory(const std::string& path, std::span<const std::uint8_t> memory) {
-  if (!path.empty() && !WriteWhole(path, memory)) {
-    HarnessError("cannot write '" + path + "': " + std::strerror(errno));
+// The memory goes into the new file at once as well: a disk that is already
+// full is found before the bus moves, and the final save then only
+// overwrites these bytes.
+void CreateMemoryFile(const std::string& path, std::span<const std::uint8_t> memory,
+                      OutputFile& file, std::string& failure) {
+  if (path.empty()) {
+    return;
+  }
+  failure = "cannot write '" + path + "'";
+  std::string reason;
+  if (!OutputCreate(path, file, reason)) {
+    HarnessError(failure + ": " + reason);
+  }
+  if (!OutputWrite(file, 0, memory.data(), memory.size())) {
+    const int error = errno;
+    HarnessError(failure + ": " + std::strerror(error));
   }
 }
 
-// Writes out the trace and the memory files of the session, once.
-void EndSession() {
+bool SaveMemory(OutputFile& file, std::span<const std::uint8_t> memory) {
+  if (file.descriptor == -1) {
+    return true;
+  }
+  if (!OutputWrite(file, 0, memory.data(), memory.size())) {
+    OutputDiscard(file);
+    return false;
+  }
+  return OutputCommit(file);
+}
+
+// Writes out the memory files and the trace of the session, once. The chip's
+// memory comes first, so that a trace that cannot be written never costs what
+// the chip holds. Returns the failure text of the first file that could not
+// be written, with errno set, or null. Allocates nothing: a stop signal's
+// handler runs it too.
+const std::string* FinishSession() {
   if (!session_started) {
-    return;
+    return nullptr;
   }
   session_started = false;
-  if (tracing && !TraceClose()) {
-    HarnessError("cannot write trace '" + session.trace + "': " + std::strerror(errno));
-  }
   tracing = false;
-  SaveMemory(session.save, SimData());
-  SaveMemory(session.app_save, SimAppRegisters());
+  const std::string* failed = nullptr;
+  int error = 0;
+  const auto check = [&](bool written, const std::string& failure) {
+    if (!written && failed == nullptr) {
+      failed = &failure;
+      error = errno;
+    }
+  };
+  check(SaveMemory(data_file, SimData()), data_failure);
+  check(SaveMemory(app_file, SimAppRegisters()), app_failure);
+  check(TraceClose(), trace_failure);
+  errno = error;
+  return failed;
+}
+
+void EndSession() {
+  if (const std::string* failed = FinishSession()) {
+    const int error = errno;
+    HarnessError(*failed + ": " + std::strerror(error));
+  }
+}
+
+// Ends the run as the stop signal would have, once the session's files are
+// written out: the default action, and with it the status a shell expects.
+// Inside the handler the signal stays blocked until the handler returns, and
+// it is delivered then.
+void StopBySignal(int number) {
+  stops_deferred = true;
+  if (const std::string* failed = FinishSession()) {
+    WriteStandardError("ebrilo-sim: ");
+    WriteStandardError(*failed);
+    WriteStandardError("\n");
+  }
+  std::signal(number, SIG_DFL);
+  std::raise(number);
+}
+
+void OnStopSignal(int number) {
+  if (stops_deferred) {
+    deferred_stop = number;
+    return;
+  }
+  StopBySignal(number);
+}
+
+void DeferStops() {
+  stops_deferred = true;
+}
+
+void AllowStops() {
+  stops_deferred = false;
+  if (const int number = deferred_stop.exchange(0); number != 0) {
+    StopBySignal(number);
+  }
+}
+
+void InstallExitHandlers() {
+  if (exit_handlers_installed) {
+    return;
+  }
+  exit_handlers_installed = true;
+  std::atexit([] {
+    DeferStops();
+    EndSession();
+    AllowStops();
+  });
+  for (const int number : StopSignals()) {
+    // A signal that whoever started the run chose to ignore (nohup, a
+    // background job) stays ignored.
+    if (std::signal(number, OnStopSignal) == SIG_IGN) {
+      std::signal(number, SIG_IGN);
+    }
+  }
 }
 
 bool CircuitCts() {
@@ -132,22 +254,17 @@ void Settle() {
   }
 }
 
-}  // namespace
-
-// The mode text names a port and its serial settings; the simulated port has
-// no data lines, so it needs none of them.
-std::int32_t OPENCOM(const char*) {
+std::int32_t OpenSession() {
   ++counters.opencom_calls;
   port_open = false;
   EndSession();
   session = chosen ? *chosen : ConfigFromEnvironment();
   LoadMemory("load", session.load, SimData());
   LoadMemory("app_load", session.app_load, SimAppRegisters());
+  CreateMemoryFile(session.save, SimData(), data_file, data_failure);
+  CreateMemoryFile(session.app_save, SimAppRegisters(), app_file, app_failure);
   session_started = true;
-  if (!exit_handler_registered) {
-    std::atexit([] { EndSession(); });
-    exit_handler_registered = true;
-  }
+  InstallExitHandlers();
   port_failed = session.port_fail_at_open;
   if (port_failed) {
     return -1;
@@ -160,38 +277,56 @@ std::int32_t OPENCOM(const char*) {
   sda = session.invert_dtr && ChipSdaOut();
   cts = CircuitCts();
   tracing = !session.trace.empty();
-  if (tracing && !TraceOpen(session.trace, Levels())) {
-    BadItem("trace=" + session.trace);
+  if (tracing) {
+    trace_failure = "cannot write trace '" + session.trace + "'";
+    std::string reason;
+    if (!TraceOpen(session.trace, Levels(), reason)) {
+      HarnessError(trace_failure + ": " + reason);
+    }
   }
   port_open = true;
   return 0;
 }
 
+std::int32_t DriveLine(std::int32_t& line, std::int32_t level) {
+  if (!port_open || port_failed) {
+    return -1;
+  }
+  DeferStops();
+  line = level != 0 ? 1 : 0;
+  Settle();
+  AllowStops();
+  return 0;
+}
+
+}  // namespace
+
+// The mode text names a port and its serial settings; the simulated port has
+// no data lines, so it needs none of them.
+std::int32_t OPENCOM(const char*) {
+  DeferStops();
+  const std::int32_t result = OpenSession();
+  AllowStops();
+  return result;
+}
+
 std::int32_t CLOSECOM() {
+  DeferStops();
   ++counters.closecom_calls;
   port_open = false;
   EndSession();
+  AllowStops();
   return 0;
 }
 
 std::int32_t DTR(std::int32_t level) {
   ++counters.dtr_calls;
-  if (!port_open || port_failed) {
-    return -1;
-  }
-  dtr = level != 0 ? 1 : 0;
-  Settle();
-  return 0;
+  return DriveLine(dtr, level);
 }
 
 std::int32_t RTS(std::int32_t level) {
   ++counters.rts_calls;
-  if (!port_open || port_failed) {
-    return -1;
-  }
-  rts = level != 0 ? 1 : 0;
-  Settle();
-  return 0;
+  return DriveLine(rts, level);
 }
 
 std::int32_t CTS() {
@@ -218,7 +353,7 @@ bool SimConfigureText(std::string_view text) {
 }
 
 void SimReset() {
-  TraceClose();
+  DiscardFiles();
   chosen.reset();
   session = SimConfig{};
   session_started = false;
@@ -231,6 +366,7 @@ void SimReset() {
   sda = true;
   cts = false;
   counters = SimCounters{};
+  deferred_stop = 0;
   ChipReset();
   MonitorReset();
 }

@@ -52,8 +52,8 @@ struct SimConfig {
   std::optional<std::uint32_t> port_fail_at;  // the port vanishes at this transaction
   std::string load;                           // 1024 data bytes to start from
   std::string app_load;                       // 16 APP registers to start from
-  std::string save;                           // data bytes written here at CLOSECOM and at exit
-  std::string app_save;                       // APP registers written here at CLOSECOM and at exit
+  std::string save;                           // data bytes saved at CLOSECOM, exit, stop signal
+  std::string app_save;                       // APP registers saved likewise
   std::string trace;                          // VCD trace of the lines
 };
 

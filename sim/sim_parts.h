@@ -4,9 +4,11 @@
 // meaning high (released).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "sim/sim.h"
 
@@ -29,9 +31,44 @@ void MonitorReset();
 void MonitorSclEdge(bool scl, bool sda);
 void MonitorSdaEdge(bool sda, bool scl);
 
-// The VCD trace (vcd_trace.cpp). TraceClose writes out what is buffered and
-// returns false if any write to the file failed; it does nothing when no
-// trace is open.
+// What the simulation needs from the system it runs on (host_posix.cpp or
+// host_win32.cpp).
+//
+// ReadExactly fills bytes from a regular file that holds exactly that many;
+// anything else fails, and so does a file whose opening could wait (a named
+// pipe, a device).
+bool ReadExactly(const std::string& path, std::span<std::uint8_t> bytes);
+
+// A file the simulation writes replaces its target whole or not at all: it is
+// written as a new file beside the target and renamed over it once complete,
+// so that a full disk or a stopped run never leaves a target cut short.
+// OutputCreate makes the new file, once it has checked that the target is a
+// regular file or does not exist yet; on failure it sets reason. The other
+// three return false with errno set on failure; they allocate nothing and,
+// on POSIX systems, are safe in a signal handler. OutputCommit and
+// OutputDiscard end the file either way (a failed commit leaves the target as
+// it was); both do nothing when no file is open.
+struct OutputFile {
+  int descriptor = -1;
+  std::string target;
+  std::string temporary;
+};
+bool OutputCreate(const std::string& target, OutputFile& file, std::string& reason);
+bool OutputWrite(const OutputFile& file, std::int64_t offset, const void* bytes, std::size_t size);
+bool OutputCommit(OutputFile& file);
+void OutputDiscard(OutputFile& file);
+
+// The signals that stop a run from outside, after which the session's files
+// are still written out; and a write to standard error that is safe in their
+// handler.
+std::span<const int> StopSignals();
+void WriteStandardError(std::string_view text);
+
+// The VCD trace (vcd_trace.cpp). TraceOpen creates the trace file or sets
+// reason. TraceClose writes out what is buffered and the time the trace ends,
+// and returns false with errno set if any write to the file failed; it is
+// safe in a signal handler where the output functions are. TraceDiscard
+// drops the trace without writing it. Both do nothing when no trace is open.
 struct LineLevels {
   bool scl = false;
   bool sda = false;
@@ -39,10 +76,7 @@ struct LineLevels {
   bool rts = false;
   bool cts = false;
 };
-bool TraceOpen(const std::string& path, const LineLevels& levels);
+bool TraceOpen(const std::string& path, const LineLevels& levels, std::string& reason);
 void TraceLines(const LineLevels& levels);
 bool TraceClose();
-
-// Whole-file reads and writes of the chip's memory (memory_files.cpp).
-bool ReadExactly(const std::string& path, std::span<std::uint8_t> bytes);
-bool WriteWhole(const std::string& path, std::span<const std::uint8_t> bytes);
+void TraceDiscard();

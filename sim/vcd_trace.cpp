@@ -6,9 +6,11 @@
 // trace can be laid beside the tick counter and the run's own wall time.
 // Changes collect in memory and reach the file at close or when the buffer
 // grows large, so that tracing adds little to a line operation.
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "sim/sim_parts.h"
@@ -19,9 +21,10 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kFlushSize = 1 << 20;
 
-std::FILE* file = nullptr;
+OutputFile file;
+std::int64_t written = 0;  // bytes in the file so far
 std::string buffer;
-bool write_failed = false;
+int write_error = 0;  // errno of the first failed write
 Clock::time_point origin;
 // Taken while the program loads, before main runs.
 const Clock::time_point program_start = Clock::now();
@@ -32,10 +35,19 @@ std::string Nanoseconds(Clock::duration duration) {
   return std::to_string(std::chrono::duration_cast<std::chrono::nanoseconds>(duration).count());
 }
 
-void Flush() {
-  if (!buffer.empty() && std::fwrite(buffer.data(), 1, buffer.size(), file) != buffer.size()) {
-    write_failed = true;
+std::int64_t Now() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - origin).count();
+}
+
+void Write(const char* bytes, std::size_t size) {
+  if (write_error == 0 && !OutputWrite(file, written, bytes, size)) {
+    write_error = errno;
   }
+  written += static_cast<std::int64_t>(size);
+}
+
+void Flush() {
+  Write(buffer.data(), buffer.size());
   buffer.clear();
 }
 
@@ -67,12 +79,12 @@ void AddChanges(const LineLevels& levels, bool all) {
 
 }  // namespace
 
-bool TraceOpen(const std::string& path, const LineLevels& levels) {
-  file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) {
+bool TraceOpen(const std::string& path, const LineLevels& levels, std::string& reason) {
+  if (!OutputCreate(path, file, reason)) {
     return false;
   }
-  write_failed = false;
+  written = 0;
+  write_error = 0;
   origin = Clock::now();
   last_time = 0;
   buffer =
@@ -98,13 +110,12 @@ bool TraceOpen(const std::string& path, const LineLevels& levels) {
 }
 
 void TraceLines(const LineLevels& levels) {
-  if (file == nullptr ||
+  if (file.descriptor == -1 ||
       (levels.scl == last.scl && levels.sda == last.sda && levels.dtr == last.dtr &&
        levels.rts == last.rts && levels.cts == last.cts)) {
     return;
   }
-  const std::int64_t time =
-      std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - origin).count();
+  const std::int64_t time = Now();
   if (time != last_time) {
     buffer += '#';
     buffer += std::to_string(time);
@@ -118,11 +129,26 @@ void TraceLines(const LineLevels& levels) {
 }
 
 bool TraceClose() {
-  if (file == nullptr) {
+  if (file.descriptor == -1) {
     return true;
   }
   Flush();
-  const bool closed = std::fclose(file) == 0;
-  file = nullptr;
-  return closed && !write_failed;
+  // A VCD change lasts until the next time stamp: the trace ends with one,
+  // or a decoder never sees the last levels held, and the final STOP is lost.
+  char end[24] = "#";
+  char* const digits_end =
+      std::to_chars(end + 1, end + sizeof end - 1, std::max(Now(), last_time + 1)).ptr;
+  *digits_end = '\n';
+  Write(end, static_cast<std::size_t>(digits_end + 1 - end));
+  if (write_error != 0) {
+    OutputDiscard(file);
+    errno = write_error;
+    return false;
+  }
+  return OutputCommit(file);
+}
+
+void TraceDiscard() {
+  OutputDiscard(file);
+  buffer.clear();
 }

@@ -28,7 +28,7 @@ std::string Decode(const std::string& trace) {
 
 // Replays the decoded write transactions into a 1024-byte memory: the 7-bit
 // address 0x54 + block, then the word address, then data within a 16-byte page.
-Bytes Replay(const std::string& decoded, int& transactions, int& refused) {
+Bytes Replay(const std::string& decoded, int& transactions, int& stops, int& refused) {
   Bytes memory(1024, 0xFF);
   std::istringstream lines(decoded);
   int block = -1;
@@ -52,6 +52,8 @@ Bytes Replay(const std::string& decoded, int& transactions, int& refused) {
         memory[static_cast<std::size_t>(address)] = static_cast<std::uint8_t>(value);
         ++written;
       }
+    } else if (line.ends_with("Stop")) {
+      ++stops;
     } else if (line.ends_with("NACK")) {
       ++refused;
     }
@@ -68,9 +70,11 @@ TEST_F(DecodedRun, PageModeTraceCarriesTheImage) {
   const ProgramRun run = Run({.arguments = {"dump.bin"}, .sim = "trace=run.vcd"});
   ASSERT_EQ(run.status, 0) << run.out;
   int transactions = 0;
+  int stops = 0;
   int refused = 0;
-  const Bytes replayed = Replay(Decode(Path("run.vcd")), transactions, refused);
+  const Bytes replayed = Replay(Decode(Path("run.vcd")), transactions, stops, refused);
   EXPECT_EQ(transactions, 1 + 64) << "the probe, then one transaction per page";
+  EXPECT_EQ(stops, transactions) << "the trace must last past the last STOP";
   EXPECT_EQ(refused, 0);
   EXPECT_EQ(replayed, image);
 }

@@ -16,7 +16,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 
 #include "platform/platform.h"
@@ -35,10 +38,12 @@ constexpr int kTurnedAway = 0;
 constexpr int kLetThrough = 1;
 constexpr int kCannotDropPrivileges = 2;
 
-// Runs body in a child process; returns the child's exit status.
+// Runs body in a child process; returns the child's exit status, or -1 when
+// it did not exit (a child that hangs is ended after some seconds).
 int InChild(const std::function<int()>& body) {
   const pid_t child = fork();
   if (child == 0) {
+    alarm(20);
     _exit(body());
   }
   int status = 0;
@@ -48,6 +53,23 @@ int InChild(const std::function<int()>& body) {
 
 bool DropToNobody() {
   return setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0;
+}
+
+// Runs body in a child process whose standard error goes to a file; returns
+// what it wrote there.
+std::string StandardErrorOf(const std::function<int()>& body) {
+  const std::string path = testing::TempDir() + "ebrilo_stderr_" + std::to_string(getpid());
+  InChild([&] {
+    const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (file == -1 || dup2(file, STDERR_FILENO) == -1) {
+      return kCannotDropPrivileges;
+    }
+    return body();
+  });
+  std::ifstream file(path, std::ios::binary);
+  const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  std::filesystem::remove(path);
+  return text;
 }
 
 class PortLock : public testing::Test {
@@ -161,6 +183,49 @@ TEST_F(PortLock, LockFileIsTakenBeforeTheDeviceIsOpened) {
   EXPECT_TRUE(OthersCanLock()) << "the device was opened and locked";
   close(held);
   EXPECT_EQ(InChild([this] { return OpenSerialDevice(slave_.c_str(), kMode) == 0 ? 0 : 1; }), 0);
+}
+
+// The lock directory is writable by everyone: a named pipe planted at the
+// lock path must neither hang the open nor keep the port from a run. It is
+// passed over as if no lock file could be made; the device is still locked.
+TEST_F(PortLock, NamedPipeAtTheLockPathIsPassedOver) {
+  const std::string lock_path = PortLockPath(slave_.c_str());
+  unlink(lock_path.c_str());
+  ASSERT_EQ(mkfifo(lock_path.c_str(), 0666), 0) << "no lock directory";
+  EXPECT_EQ(InChild([this] {
+              return OpenSerialDevice(slave_.c_str(), kMode) == 0 && !OthersCanLock() ? 0 : 1;
+            }),
+            0);
+  struct stat status {};
+  EXPECT_EQ(lstat(lock_path.c_str(), &status), 0);
+  EXPECT_TRUE(S_ISFIFO(status.st_mode));
+  unlink(lock_path.c_str());
+}
+
+// A port that does not open is explained on standard error: the device, the
+// system's reason and, where it helps, what to do about it.
+TEST_F(PortLock, OpenFailureIsExplainedOnStandardError) {
+  const auto open_port = [this] { return OpenSerialDevice(slave_.c_str(), kMode) == 0 ? 1 : 0; };
+
+  EXPECT_EQ(StandardErrorOf([] { return OpenSerialDevice("/nonexistent/ttyS0", kMode); }),
+            "ebrilo: cannot open /nonexistent/ttyS0: No such file or directory\r\n");
+
+  ASSERT_EQ(chmod(slave_.c_str(), 0), 0);
+  EXPECT_EQ(StandardErrorOf([&] {
+              return geteuid() == 0 && !DropToNobody() ? kCannotDropPrivileges : open_port();
+            }),
+            "ebrilo: cannot open " + slave_ +
+                ": Permission denied (the user must be in the dialout group)\r\n");
+  ASSERT_EQ(chmod(slave_.c_str(), 0666), 0);
+
+  const std::string busy = "ebrilo: cannot open " + slave_ +
+                           ": Device or resource busy (held by another run or program)\r\n";
+  const int held = open(PortLockPath(slave_.c_str()).c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(StandardErrorOf(open_port), busy) << "lock file held by another run";
+  close(held);
+  ASSERT_EQ(OpenSerialDevice(slave_.c_str(), kMode), 0);
+  EXPECT_EQ(StandardErrorOf(open_port), busy) << "device held by another program";
 }
 
 }  // namespace

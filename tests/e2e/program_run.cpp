@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <sstream>
@@ -68,8 +69,11 @@ void Redirect(const std::string& path, int flags, int target) {
     const rlimit limit{setup.file_size_limit, setup.file_size_limit};
     setrlimit(RLIMIT_FSIZE, &limit);
   }
-  signal(SIGPIPE, SIG_DFL);
-  signal(SIGXFSZ, SIG_DFL);
+  // Whatever the test runner ignores, the program starts with the usual
+  // actions, as from a shell.
+  for (const int number : {SIGPIPE, SIGXFSZ, SIGINT, SIGTERM, SIGHUP}) {
+    signal(number, SIG_DFL);
+  }
   std::vector<std::string> command = ProgramCommand();
   command.insert(command.end(), setup.arguments.begin(), setup.arguments.end());
   std::vector<char*> argv;
@@ -105,12 +109,23 @@ void StopReading(pollfd& fd) {
   fd.fd = -1;
 }
 
+// Sends the setup's stop signal once, when standard output holds its marks.
+void SendStopSignal(const ProgramSetup& setup, const std::string& out, pid_t child, bool& sent) {
+  if (setup.stop_signal != 0 && !sent &&
+      static_cast<std::size_t>(std::count(out.begin(), out.end(), '>')) >= setup.stop_after_marks) {
+    kill(child, setup.stop_signal);
+    sent = true;
+  }
+}
+
 // Collects both pipes until the child has ended and nothing more is ready
 // (a helper process of the child, such as Wine's server, may keep a copy of
 // the pipes open long after), or until the time is up. Standard output is
-// read only until it has brought quit_after bytes, when that is not 0.
-// Returns the child's wait status.
-int Collect(int out_pipe, int err_pipe, std::size_t quit_after, ProgramRun& run, pid_t child) {
+// read only until it has brought the setup's stdout_reader_quits_after
+// bytes, when that is not 0. Returns the child's wait status.
+int Collect(int out_pipe, int err_pipe, const ProgramSetup& setup, ProgramRun& run, pid_t child) {
+  const std::size_t quit_after = setup.stdout_reader_quits_after;
+  bool stop_sent = false;
   const auto deadline = std::chrono::steady_clock::now() + kRunLimit;
   pollfd fds[2] = {{out_pipe, POLLIN, 0}, {err_pipe, POLLIN, 0}};
   std::string* sinks[2] = {&run.out, &run.err};
@@ -126,6 +141,9 @@ int Collect(int out_pipe, int err_pipe, std::size_t quit_after, ProgramRun& run,
       }
       if (quit_after > 0 && fds[0].fd != -1 && run.out.size() >= quit_after) {
         StopReading(fds[0]);
+      }
+      if (!ended) {
+        SendStopSignal(setup, run.out, child, stop_sent);
       }
       continue;
     }
@@ -175,8 +193,7 @@ ProgramRun RunProgram(const std::string& directory, const ProgramSetup& setup) {
   if (setup.stdout_reader_gone) {
     out_pipe[0] = open("/dev/null", O_RDONLY | O_CLOEXEC);
   }
-  const int wait_status =
-      Collect(out_pipe[0], err_pipe[0], setup.stdout_reader_quits_after, run, child);
+  const int wait_status = Collect(out_pipe[0], err_pipe[0], setup, run, child);
   close(out_pipe[0]);
   close(err_pipe[0]);
   if (WIFEXITED(wait_status)) {

@@ -29,6 +29,10 @@ struct ProgramSetup {
   // Tests run as root: the program then runs as the unprivileged user and
   // group 65534, so that file permissions hold for it.
   bool as_nobody = false;
+  // This signal is sent to the program once standard output holds
+  // stop_after_marks progress marks ('>'), when it is not 0.
+  int stop_signal = 0;
+  std::size_t stop_after_marks = 0;
 };
 
 // The command that starts the program under test: EBRILO_E2E_COMMAND when
