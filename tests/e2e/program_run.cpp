@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -118,6 +119,18 @@ void SendStopSignal(const ProgramSetup& setup, const std::string& out, pid_t chi
   }
 }
 
+// Stops the program for the setup's pause, once, when standard output holds
+// its text.
+void PauseChild(const ProgramSetup& setup, const std::string& out, pid_t child, bool& paused) {
+  if (!setup.pause_after_text.empty() && !paused &&
+      out.find(setup.pause_after_text) != std::string::npos) {
+    kill(child, SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(setup.pause_ms));
+    kill(child, SIGCONT);
+    paused = true;
+  }
+}
+
 // Collects both pipes until the child has ended and nothing more is ready
 // (a helper process of the child, such as Wine's server, may keep a copy of
 // the pipes open long after), or until the time is up. Standard output is
@@ -126,6 +139,7 @@ void SendStopSignal(const ProgramSetup& setup, const std::string& out, pid_t chi
 int Collect(int out_pipe, int err_pipe, const ProgramSetup& setup, ProgramRun& run, pid_t child) {
   const std::size_t quit_after = setup.stdout_reader_quits_after;
   bool stop_sent = false;
+  bool paused = false;
   const auto deadline = std::chrono::steady_clock::now() + kRunLimit;
   pollfd fds[2] = {{out_pipe, POLLIN, 0}, {err_pipe, POLLIN, 0}};
   std::string* sinks[2] = {&run.out, &run.err};
@@ -144,6 +158,7 @@ int Collect(int out_pipe, int err_pipe, const ProgramSetup& setup, ProgramRun& r
       }
       if (!ended) {
         SendStopSignal(setup, run.out, child, stop_sent);
+        PauseChild(setup, run.out, child, paused);
       }
       continue;
     }

@@ -33,6 +33,11 @@ struct ProgramSetup {
   // stop_after_marks progress marks ('>'), when it is not 0.
   int stop_signal = 0;
   std::size_t stop_after_marks = 0;
+  // Once standard output holds this text (when not empty), the program is
+  // stopped (SIGSTOP) for pause_ms milliseconds, as by job control or a
+  // debugger, then continued.
+  std::string pause_after_text;
+  int pause_ms = 0;
 };
 
 // The command that starts the program under test: EBRILO_E2E_COMMAND when
