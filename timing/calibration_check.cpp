@@ -11,7 +11,7 @@ constexpr std::uint32_t kCheckMs = 100;
 
 // ... in windows from one tick edge to the first edge at least this far on:
 // a window that nothing interrupted shows what the delays really take.
-constexpr std::uint32_t kWindowMs = 4;
+constexpr std::uint32_t kWindowMs = 2;
 
 // Delays found more than 10 % short of 40 µs send calibration round again.
 constexpr double kShortestBitDelayMicroseconds = 36.0;
