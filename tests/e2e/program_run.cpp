@@ -70,6 +70,9 @@ void Redirect(const std::string& path, int flags, int target) {
   }
   signal(SIGPIPE, SIG_DFL);
   signal(SIGXFSZ, SIG_DFL);
+  if (setup.signal_to_send != 0) {
+    signal(setup.signal_to_send, SIG_DFL);
+  }
   std::vector<std::string> command = ProgramCommand();
   command.insert(command.end(), setup.arguments.begin(), setup.arguments.end());
   std::vector<char*> argv;
@@ -108,9 +111,12 @@ void StopReading(pollfd& fd) {
 // Collects both pipes until the child has ended and nothing more is ready
 // (a helper process of the child, such as Wine's server, may keep a copy of
 // the pipes open long after), or until the time is up. Standard output is
-// read only until it has brought quit_after bytes, when that is not 0.
-// Returns the child's wait status.
-int Collect(int out_pipe, int err_pipe, std::size_t quit_after, ProgramRun& run, pid_t child) {
+// read only until it has brought the setup's stdout_reader_quits_after
+// bytes, when that is not 0; the setup's signal goes to the child once
+// standard output shows its text. Returns the child's wait status.
+int Collect(int out_pipe, int err_pipe, const ProgramSetup& setup, ProgramRun& run, pid_t child) {
+  const std::size_t quit_after = setup.stdout_reader_quits_after;
+  bool signal_sent = setup.signal_to_send == 0;
   const auto deadline = std::chrono::steady_clock::now() + kRunLimit;
   pollfd fds[2] = {{out_pipe, POLLIN, 0}, {err_pipe, POLLIN, 0}};
   std::string* sinks[2] = {&run.out, &run.err};
@@ -126,6 +132,10 @@ int Collect(int out_pipe, int err_pipe, std::size_t quit_after, ProgramRun& run,
       }
       if (quit_after > 0 && fds[0].fd != -1 && run.out.size() >= quit_after) {
         StopReading(fds[0]);
+      }
+      if (!signal_sent && run.out.find(setup.signal_after) != std::string::npos) {
+        kill(child, setup.signal_to_send);
+        signal_sent = true;
       }
       continue;
     }
@@ -175,8 +185,7 @@ ProgramRun RunProgram(const std::string& directory, const ProgramSetup& setup) {
   if (setup.stdout_reader_gone) {
     out_pipe[0] = open("/dev/null", O_RDONLY | O_CLOEXEC);
   }
-  const int wait_status =
-      Collect(out_pipe[0], err_pipe[0], setup.stdout_reader_quits_after, run, child);
+  const int wait_status = Collect(out_pipe[0], err_pipe[0], setup, run, child);
   close(out_pipe[0]);
   close(err_pipe[0]);
   if (WIFEXITED(wait_status)) {

@@ -29,6 +29,10 @@ struct ProgramSetup {
   // Tests run as root: the program then runs as the unprivileged user and
   // group 65534, so that file permissions hold for it.
   bool as_nobody = false;
+  // Sent to the program once its standard output contains signal_after
+  // (0: none), as a user's Ctrl-C or a kill would come in the middle of it.
+  int signal_to_send = 0;
+  std::string signal_after;
 };
 
 // The command that starts the program under test: EBRILO_E2E_COMMAND when
