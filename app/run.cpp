@@ -63,7 +63,13 @@ void WriteImage(const RunOptions& options, const char* file_name) {
 // touching the chip, and it appears under its name only once the whole chip
 // was read; a failed or interrupted read leaves nothing behind. With /V the
 // chip is read twice and the two reads must agree: a loose contact shows up.
+// A switch in the place of the file name means that the name was left out:
+// it would otherwise make a file such as /R at the root of the file system.
 void ReadIntoFile(const RunOptions& options, const char* file_name) {
+  if (IsSwitch(file_name)) {
+    Diagnostic(std::string("no file name to read into: '") + file_name + "' is a switch");
+    ReportError(ErrorCode::OutputFailed, true);
+  }
   if (!CreateOutputFile(file_name)) {
     ReportError(ErrorCode::OutputFailed, true);
   }

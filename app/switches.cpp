@@ -31,6 +31,12 @@ RunOptions ParseSwitches(std::span<const std::string_view> arguments) {
   return options;
 }
 
+bool IsSwitch(std::string_view argument) {
+  constexpr std::string_view kLetters = "PpBbEeRrVvXxDdIi";
+  return argument.size() == 2 && argument[0] == '/' &&
+         kLetters.find(argument[1]) != std::string_view::npos;
+}
+
 bool AsksForUsage(std::span<const std::string_view> arguments) {
   return !arguments.empty() &&
          (arguments[0] == "/?" || arguments[0] == "-h" || arguments[0] == "--help");

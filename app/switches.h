@@ -21,6 +21,9 @@ struct RunOptions {
 // argument, in its upper- or lower-case form; anything else is ignored.
 RunOptions ParseSwitches(std::span<const std::string_view> arguments);
 
+// True when argument is one of the switches, /P included, in either case.
+bool IsSwitch(std::string_view argument);
+
 // True when argument 1 asks for the usage text: /?, -h or --help. A file of
 // such a name is still reachable through a path, such as ./-h.
 bool AsksForUsage(std::span<const std::string_view> arguments);
