@@ -21,6 +21,10 @@ const char* MessageFor(ErrorCode code) {
       return "ERROR: Eeprom not available!";
     case ErrorCode::WriteFailed:
       return "ERROR: Write eeprom failed!";
+    case ErrorCode::ReadFailed:
+      return "ERROR: Read eeprom failed!";
+    case ErrorCode::OutputFailed:
+      return "ERROR: Unable to create output file!";
   }
   return nullptr;
 }

@@ -13,6 +13,8 @@ enum class ErrorCode : std::uint8_t {
   NoCircuit = 4,
   NoEeprom = 5,
   WriteFailed = 6,
+  ReadFailed = 7,
+  OutputFailed = 8,
 };
 
 // Prints the message for code; with then_exit (every caller's choice) it goes

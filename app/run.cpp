@@ -9,6 +9,7 @@
 #include "bus/serial_lines.h"
 #include "bus/twowire.h"
 #include "eeprom/image_file.h"
+#include "eeprom/readers.h"
 #include "eeprom/writers.h"
 #include "platform/platform.h"
 #include "timing/delay.h"
@@ -45,13 +46,72 @@ void WriteImage(const RunOptions& options, const char* file_name) {
     CloseBus();
     ReportError(ErrorCode::WriteFailed, true);
   }
+  // A chip that acknowledges everything and stores nothing (its write
+  // protection on) or a cell that keeps a bit wrong shows only here, and
+  // makes the write count as failed whatever /E says.
+  if (options.verify) {
+    ConsoleLine("Verifying eeprom...");
+    if (!VerifyImage(eeprom_image)) {
+      CloseBus();
+      ReportError(ErrorCode::WriteFailed, true);
+    }
+  }
+}
+
+// The file is taken (as a temporary beside it) before the port is opened,
+// so that a name in use or a folder that cannot take it is refused without
+// touching the chip, and it appears under its name only once the whole chip
+// was read; a failed or interrupted read leaves nothing behind. With /V the
+// chip is read twice and the two reads must agree: a loose contact shows up.
+// A switch in the place of the file name means that the name was left out:
+// it would otherwise make a file such as /R at the root of the file system.
+void ReadIntoFile(const RunOptions& options, const char* file_name) {
+  if (IsSwitch(file_name)) {
+    Diagnostic(std::string("no file name to read into: '") + file_name + "' is a switch");
+    ReportError(ErrorCode::OutputFailed, true);
+  }
+  if (!CreateOutputFile(file_name)) {
+    ReportError(ErrorCode::OutputFailed, true);
+  }
+  OpenBus();
+  ConsoleLine("");
+  ConsoleLine("Reading eeprom...");
+  bool read = ReadImage(eeprom_image);
+  if (read && options.verify) {
+    ConsoleLine("Verifying eeprom...");
+    read = VerifyImage(eeprom_image);
+  }
+  if (!read) {
+    CloseBus();
+    DiscardOutputFile();
+    ReportError(ErrorCode::ReadFailed, true);
+  }
+  if (!PublishOutputFile(eeprom_image)) {
+    CloseBus();
+    DiscardOutputFile();
+    ReportError(ErrorCode::OutputFailed, true);
+  }
+}
+
+void ResetAppRegisters(const RunOptions& options) {
+  OpenBus();
+  ConsoleLine("");
+  ConsoleLine("Resetting APP...");
+  ResetApp();
+  if (options.verify) {
+    ConsoleLine("Verifying APP...");
+    if (!VerifyApp()) {
+      CloseBus();
+      ReportError(ErrorCode::WriteFailed, true);
+    }
+  }
 }
 
 }  // namespace
 
 void RunSequence(std::span<const std::string_view> arguments) {
   PrintBanner();
-  if (arguments.empty()) {
+  if (arguments.empty() || AsksForUsage(arguments)) {
     PrintUsage();
     ConsoleLine("Hit <Enter> to exit...");
     ConsoleReadLine();
@@ -65,14 +125,13 @@ void RunSequence(std::span<const std::string_view> arguments) {
   bus_options = options.bus;
   ignore_errors = options.ignore_errors;
 
+  // The file name is argument 1 exactly as the platform delivered it.
+  const std::string file_name(arguments[0]);
   if (options.app_reset) {
-    OpenBus();
-    ConsoleLine("");
-    ConsoleLine("Resetting APP...");
-    ResetApp();
+    ResetAppRegisters(options);
+  } else if (options.read_chip) {
+    ReadIntoFile(options, file_name.c_str());
   } else {
-    // The file name is argument 1 exactly as the platform delivered it.
-    const std::string file_name(arguments[0]);
     WriteImage(options, file_name.c_str());
   }
   ConsoleLine("Done.");

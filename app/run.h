@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The run sequence: banner, then either the usage text or one job (writing
-// a dump file into the EEPROM, or resetting its APP registers), then the
-// closing prompt.
+// a dump file into the EEPROM, reading the EEPROM into a new file, or
+// resetting its APP registers), then the closing prompt.
 #pragma once
 
 #include <span>

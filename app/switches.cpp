@@ -23,10 +23,23 @@ RunOptions ParseSwitches(std::span<const std::string_view> arguments) {
   options.app_reset = !arguments.empty() && (arguments[0] == "/P" || arguments[0] == "/p");
   options.byte_mode = HasSwitch(arguments, "/B", "/b");
   options.ignore_errors = HasSwitch(arguments, "/E", "/e");
+  options.read_chip = HasSwitch(arguments, "/R", "/r");
+  options.verify = HasSwitch(arguments, "/V", "/v");
   options.bus.invert_scl = HasSwitch(arguments, "/X", "/x");
   options.bus.invert_sda_out = HasSwitch(arguments, "/D", "/d");
   options.bus.invert_sda_in = HasSwitch(arguments, "/I", "/i");
   return options;
+}
+
+bool IsSwitch(std::string_view argument) {
+  constexpr std::string_view kLetters = "PpBbEeRrVvXxDdIi";
+  return argument.size() == 2 && argument[0] == '/' &&
+         kLetters.find(argument[1]) != std::string_view::npos;
+}
+
+bool AsksForUsage(std::span<const std::string_view> arguments) {
+  return !arguments.empty() &&
+         (arguments[0] == "/?" || arguments[0] == "-h" || arguments[0] == "--help");
 }
 
 void PrintUsage() {
@@ -42,6 +55,9 @@ void PrintUsage() {
   ConsoleLine("                Has no effect with /P.");
   ConsoleLine("  /E            Ignore errors and keep writing (not recommended).");
   ConsoleLine("                Has no effect with /P.");
+  ConsoleLine("  /R            Read the eeprom into the file instead of writing it.");
+  ConsoleLine("                Has no effect with /P.");
+  ConsoleLine("  /V            Verify: read the eeprom back and compare (with /R: read twice).");
   ConsoleLine("  /X            Invert SCL. Default is direct.");
   ConsoleLine("  /D            Invert SDA-Out. Default is direct.");
   ConsoleLine("  /I            Invert SDA-In. Default is direct.");

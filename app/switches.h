@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The command line: a dump file name or /P as argument 1, then switches.
+// The command line: a dump file name or /P as argument 1, then switches; or
+// a request for the usage text.
 #pragma once
 
 #include <span>
@@ -11,11 +12,20 @@ struct RunOptions {
   bool app_reset = false;      // /P, as argument 1 only
   bool byte_mode = false;      // /B
   bool ignore_errors = false;  // /E
+  bool read_chip = false;      // /R: read the chip into the file
+  bool verify = false;         // /V
   BusOptions bus;              // /X, /D, /I
 };
 
 // arguments are argument 1 to the last. Each switch matches only as a whole
 // argument, in its upper- or lower-case form; anything else is ignored.
 RunOptions ParseSwitches(std::span<const std::string_view> arguments);
+
+// True when argument is one of the switches, /P included, in either case.
+bool IsSwitch(std::string_view argument);
+
+// True when argument 1 asks for the usage text: /?, -h or --help. A file of
+// such a name is still reachable through a path, such as ./-h.
+bool AsksForUsage(std::span<const std::string_view> arguments);
 
 void PrintUsage();

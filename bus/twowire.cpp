@@ -24,7 +24,9 @@ constexpr std::uint32_t kPortSettleMs = 200;
 }  // namespace
 
 // Either line may be in any state on entry. SDA falls while SCL is high;
-// SCL is low on return.
+// SCL is low on return. Made inside a transaction, with SCL low after an
+// acknowledge, it is a repeated START: the chip keeps the address it was
+// given and takes a new control byte, which turns the bus round for a read.
 void SendStart() {
   SdaHigh();
   SclHigh();
@@ -69,6 +71,28 @@ bool ReadAck() {
 // START possible, and every acknowledge read after it would be that same low.
 bool BusFree() {
   return ReadSda() && !LinesFailed();
+}
+
+// SCL is low on entry and on return. The master releases SDA for the chip,
+// which changes it only while SCL is low, and samples it while SCL is high.
+// Its acknowledge is SDA held low through the ninth clock; left released, it
+// tells the chip that the read is over, so that the STOP can follow.
+std::uint8_t ReceiveByte(bool acknowledge) {
+  SdaHigh();
+  std::uint8_t value = 0;
+  for (int bit = 0; bit < 8; ++bit) {
+    SclHigh();
+    value = static_cast<std::uint8_t>(value << 1 | (ReadSda() ? 1 : 0));
+    SclLow();
+  }
+  if (acknowledge) {
+    SdaLow();
+  } else {
+    SdaHigh();
+  }
+  SclHigh();
+  SclLow();
+  return value;
 }
 
 // Loop-back test of the interface circuit: SDA-In must follow SDA-Out. The

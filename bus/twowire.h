@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The bus master of a two-wire (I2C-style) bus built on the line primitives.
-// It only writes; it never reads data back from the chip.
+// It sends bytes to the chip and receives bytes from it; the chip never
+// drives the clock.
 // Results: true means success, or acknowledged.
 #pragma once
 
@@ -16,6 +17,12 @@ void SendStart();
 void SendStop();
 bool SendByte(std::uint8_t value);
 bool ReadAck();
+
+// Receives one byte from the chip, most significant bit first, then
+// acknowledges it to ask for the next one, or leaves the acknowledge out
+// after the last byte of a read. 28 line operations.
+std::uint8_t ReceiveByte(bool acknowledge);
+
 bool CheckCircuit();
 bool ProbeDevice(std::uint8_t control);
 

@@ -7,7 +7,8 @@
 
 using EepromImage = std::array<std::uint8_t, 1024>;
 
-// Filled once by LoadImage, then only read by the writers.
+// Filled once, by LoadImage for the writers or from the chip by a read into
+// a file.
 extern EepromImage eeprom_image;
 
 // Checks and loads the named dump file into eeprom_image, or ends the run

@@ -8,6 +8,7 @@ namespace {
 
 constexpr std::uint8_t kDeviceAddress = 0x54;
 constexpr std::uint8_t kAppControlByte = 0xB8;
+constexpr std::uint8_t kReadBit = 0x01;
 
 // Start, control byte, word address, then the data bytes while each is
 // acknowledged; the stop is sent whatever happened, so the bus is idle again.
@@ -33,6 +34,34 @@ bool WriteBytes(std::uint8_t control, std::uint8_t word_address,
   return bus_free && ack && !LinesFailed();
 }
 
+// A random read: the word address goes to the chip as for a write, then a
+// repeated START and the same control byte with the read bit set turn the
+// bus round, and the chip sends from that address on. Every byte but the
+// last is acknowledged; the missing acknowledge after the last one lets the
+// chip release SDA for the STOP. The master's acknowledges prove nothing
+// about the data, so a read fails on a busy bus, on any byte the chip did not
+// acknowledge, and on a port that failed at any point of it: a dead CTS reads
+// as zeros.
+bool ReadBytes(std::uint8_t control, std::uint8_t word_address, std::span<std::uint8_t> bytes) {
+  last_control_byte = control;
+  last_word_address = word_address;
+  const bool bus_free = BusFree();
+  SendStart();
+  bool ack = SendByte(last_control_byte);
+  if (ack) {
+    ack = SendByte(last_word_address);
+  }
+  if (ack) {
+    SendStart();
+    ack = SendByte(static_cast<std::uint8_t>(last_control_byte | kReadBit));
+  }
+  for (std::size_t index = 0; ack && index < bytes.size(); ++index) {
+    bytes[index] = ReceiveByte(index + 1 < bytes.size());
+  }
+  SendStop();
+  return bus_free && ack && !LinesFailed();
+}
+
 }  // namespace
 
 std::uint8_t ControlByteFor(std::uint16_t address) {
@@ -51,4 +80,12 @@ bool WritePage(std::uint16_t start, int count, std::span<const std::uint8_t> byt
 
 bool WriteAppRegister(std::uint8_t index, std::uint8_t value) {
   return WriteBytes(kAppControlByte, index, std::span(&value, 1));
+}
+
+bool ReadEepromBytes(std::uint16_t start, std::span<std::uint8_t> bytes) {
+  return ReadBytes(ControlByteFor(start), static_cast<std::uint8_t>(start & 0xFF), bytes);
+}
+
+bool ReadAppRegisters(std::span<std::uint8_t> registers) {
+  return ReadBytes(kAppControlByte, 0, registers);
 }

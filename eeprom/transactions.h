@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-// Write transactions of the 24RF08. Each is one complete exchange from start
-// to stop, records its first two bytes in last_control_byte and
+// Write and read transactions of the 24RF08. Each is one complete exchange
+// from start to stop, records its first two bytes in last_control_byte and
 // last_word_address before it touches the bus, and returns true only when
 // every byte it sent was acknowledged. None waits for the chip's write cycle:
-// the callers wait after every transaction.
+// the callers of the writes wait after every transaction.
 #pragma once
 
 #include <cstdint>
@@ -21,3 +21,11 @@ bool WritePage(std::uint16_t start, int count, std::span<const std::uint8_t> byt
 
 // Writes one register of the APP block (control byte 0xB8).
 bool WriteAppRegister(std::uint8_t index, std::uint8_t value);
+
+// Reads bytes.size() bytes from start on, in one random read. Its control
+// byte names the block of start alone, so callers keep a read inside that
+// 256-byte block.
+bool ReadEepromBytes(std::uint16_t start, std::span<std::uint8_t> bytes);
+
+// Reads APP registers 0 to registers.size() - 1, in one random read.
+bool ReadAppRegisters(std::span<std::uint8_t> registers);

@@ -14,8 +14,6 @@ bool ignore_errors = false;
 namespace {
 
 constexpr int kPageSize = 16;
-constexpr int kAppRegisters = 10;
-constexpr std::uint8_t kAppResetValue = 0xFF;
 
 // In byte mode one mark stands for 128 bytes: it is printed when the last
 // byte of its stretch is written.

@@ -5,7 +5,13 @@
 // the chip's write cycle.
 #pragma once
 
+#include <cstdint>
+
 #include "eeprom/image_file.h"
+
+// The APP reset sets registers 0 to kAppRegisters - 1 to kAppResetValue.
+inline constexpr int kAppRegisters = 10;
+inline constexpr std::uint8_t kAppResetValue = 0xFF;
 
 // /E: a failed transaction is listed and the image writer goes on.
 extern bool ignore_errors;

@@ -37,11 +37,16 @@ void ConsoleReadLine() {
 }
 
 void IoFailure(std::string_view what, int error_number) {
-  std::string report = "ebrilo: ";
-  report += what;
+  std::string report(what);
   report += ": ";
   report += std::strerror(error_number);
-  report += "\r\n";
-  std::fputs(report.c_str(), stderr);
+  Diagnostic(report);
   std::exit(1);
+}
+
+void Diagnostic(std::string_view text) {
+  std::string line = "ebrilo: ";
+  line += text;
+  line += "\r\n";
+  std::fputs(line.c_str(), stderr);
 }

@@ -4,11 +4,12 @@
 // system it runs on:
 //  - the serial port library: open and close a port, drive DTR and RTS, read CTS;
 //  - a millisecond tick counter and one turn of the thread's message queue;
-//  - the console streams and the dump file.
+//  - the console streams, the dump file and the output file of a read.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string_view>
 
 // Serial port library. The port named in the mode text (for example
@@ -54,6 +55,11 @@ void ConsoleReadLine();
 // and exit status 1.
 [[noreturn]] void IoFailure(std::string_view what, int error_number);
 
+// Writes "ebrilo: " and text as one line on standard error, and goes on: the
+// reason behind an error whose console message cannot give it. A failure to
+// write it is ignored, as there is nowhere left to report it.
+void Diagnostic(std::string_view text);
+
 // The dump file. NamesExistingFile is true when name exists and is not a
 // directory. OpenForReading opens it for reading only, sharing it with other
 // readers and writers, and never blocks (a named pipe without a writer opens
@@ -62,3 +68,19 @@ void ConsoleReadLine();
 bool NamesExistingFile(const char* name);
 std::FILE* OpenForReading(const char* name);
 std::int64_t FileSize(std::FILE* file);
+
+// The output file of a read. CreateOutputFile makes a new, empty temporary
+// file in the folder of name, called name + ".ebrilo-tmp-" + the process id,
+// and from then on removes it again should the process be interrupted
+// (Ctrl-C, SIGTERM or SIGHUP; a console control event on Windows) or end
+// before it is published. It fails, creating nothing, when anything of that
+// name exists already or the temporary cannot be made.
+// PublishOutputFile writes bytes into the temporary, flushes them to the disk
+// and gives the temporary the final name, never replacing a file that has
+// appeared there meanwhile; on failure the temporary is left to
+// DiscardOutputFile, which removes a temporary not published (and does
+// nothing otherwise). Each failure is explained by a Diagnostic naming the
+// call and the system's reason.
+bool CreateOutputFile(const char* name);
+bool PublishOutputFile(std::span<const std::uint8_t> bytes);
+void DiscardOutputFile();

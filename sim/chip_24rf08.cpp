@@ -47,6 +47,8 @@ bool connected = true;
 std::uint32_t stuck_falls = 0;
 std::vector<SimNack> nacks;
 bool deaf_app = false;
+bool write_protected = false;
+std::optional<std::uint32_t> weak_cell;
 std::optional<std::uint32_t> remove_at;
 Clock::duration write_cycle = std::chrono::milliseconds(5);
 
@@ -151,16 +153,25 @@ void ByteReceived() {
   }
 }
 
+// With its write-protect pin high the chip still acknowledges every byte and
+// moves its address counter, but starts no write cycle and stores nothing.
+// A weak data cell stores bit 0 of its byte inverted.
 void StoreWrittenPage() {
   if (page_marks == 0) {
     return;
   }
-  const std::span<std::uint8_t> memory =
-      page_at_app ? std::span<std::uint8_t>(app) : std::span<std::uint8_t>(data);
-  for (std::size_t offset = 0; offset < kPageSize; ++offset) {
-    if ((page_marks >> offset & 1) != 0) {
-      memory[page_base + offset] = page[offset];
+  if (!write_protected) {
+    const std::span<std::uint8_t> memory =
+        page_at_app ? std::span<std::uint8_t>(app) : std::span<std::uint8_t>(data);
+    for (std::size_t offset = 0; offset < kPageSize; ++offset) {
+      if ((page_marks >> offset & 1) != 0) {
+        const std::size_t address = page_base + offset;
+        const bool weak = !page_at_app && weak_cell == address;
+        memory[address] = static_cast<std::uint8_t>(page[offset] ^ (weak ? 1 : 0));
+      }
     }
+    ++stored_writes;
+    busy_until = Clock::now() + write_cycle;
   }
   const auto next = static_cast<std::uint16_t>(page_base + page_offset);
   if (page_at_app) {
@@ -169,8 +180,6 @@ void StoreWrittenPage() {
     data_counter = next;
   }
   page_marks = 0;
-  ++stored_writes;
-  busy_until = Clock::now() + write_cycle;
 }
 
 // Loads the byte at the address counter and puts its first bit on SDA.
@@ -243,6 +252,8 @@ void ChipAttach(const SimConfig& config) {
   stuck_falls = config.stuck_falls;
   nacks = config.nacks;
   deaf_app = config.deaf_app;
+  write_protected = config.write_protected;
+  weak_cell = config.weak_cell;
   remove_at = config.remove_at;
   write_cycle = std::chrono::milliseconds(config.write_ms);
   transactions = 0;

@@ -131,6 +131,9 @@ bool ParseValue(std::string_view key, std::string_view value, SimConfig& config)
   if (key == "port_fail") {
     return ParsePortFail(value, config);
   }
+  if (key == "weak") {
+    return ParseOptionalNumber(value, config.weak_cell) && *config.weak_cell < kSimDataSize;
+  }
   return false;
 }
 
@@ -154,11 +157,15 @@ bool ParseItem(std::string_view item, SimConfig& config, std::vector<std::string
     return false;
   }
   if (equals == std::string_view::npos) {
-    if (key != "deaf_app") {
-      return false;
+    if (key == "deaf_app") {
+      config.deaf_app = true;
+      return true;
     }
-    config.deaf_app = true;
-    return true;
+    if (key == "wp") {
+      config.write_protected = true;
+      return true;
+    }
+    return false;
   }
   return ParseValue(key, item.substr(equals + 1), config);
 }

@@ -132,9 +132,35 @@ void OutputDiscard(OutputFile& file) {
 }
 
 // A terminal's interrupt, kill's default and a terminal that went away.
-std::span<const int> StopSignals() {
-  static constexpr std::array<int, 3> kSignals = {SIGINT, SIGTERM, SIGHUP};
-  return kSignals;
+constexpr std::array<int, 3> kStopSignals = {SIGINT, SIGTERM, SIGHUP};
+
+// What handled each stop signal before the simulation caught it.
+std::array<struct sigaction, kStopSignals.size()> earlier_actions{};
+
+void CatchStopSignals(void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  for (const int number : kStopSignals) {
+    sigaddset(&action.sa_mask, number);
+  }
+  for (std::size_t index = 0; index < kStopSignals.size(); ++index) {
+    if (sigaction(kStopSignals[index], nullptr, &earlier_actions[index]) == 0 &&
+        earlier_actions[index].sa_handler != SIG_IGN) {
+      sigaction(kStopSignals[index], &action, nullptr);
+    }
+  }
+}
+
+// Raised from the handler, the signal stays blocked until the handler
+// returns and is then delivered to the earlier action.
+void PassOnStopSignal(int number) {
+  for (std::size_t index = 0; index < kStopSignals.size(); ++index) {
+    if (kStopSignals[index] == number) {
+      sigaction(number, &earlier_actions[index], nullptr);
+    }
+  }
+  raise(number);
 }
 
 void WriteStandardError(std::string_view text) {

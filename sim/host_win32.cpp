@@ -108,11 +108,12 @@ void OutputDiscard(OutputFile& file) {
   errno = error;
 }
 
-// None: the console's Ctrl+C handler runs on a thread of its own, where the
-// chip could be in the middle of a line change; a stopped run writes nothing.
-std::span<const int> StopSignals() {
-  return {};
-}
+// None are caught: the console's Ctrl+C handler runs on a thread of its own,
+// where the chip could be in the middle of a line change; a stopped run
+// writes nothing.
+void CatchStopSignals(void (*)(int)) {}
+
+void PassOnStopSignal(int) {}
 
 void WriteStandardError(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stderr);

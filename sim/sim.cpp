@@ -11,7 +11,6 @@
 // level, and the trace records what changed.
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -162,9 +161,8 @@ void EndSession() {
 }
 
 // Ends the run as the stop signal would have, once the session's files are
-// written out: the default action, and with it the status a shell expects.
-// Inside the handler the signal stays blocked until the handler returns, and
-// it is delivered then.
+// written out: the signal goes on to what handled it before (the program's
+// own clean-up, then the default action, with the status a shell expects).
 void StopBySignal(int number) {
   stops_deferred = true;
   if (const std::string* failed = FinishSession()) {
@@ -172,8 +170,7 @@ void StopBySignal(int number) {
     WriteStandardError(*failed);
     WriteStandardError("\n");
   }
-  std::signal(number, SIG_DFL);
-  std::raise(number);
+  PassOnStopSignal(number);
 }
 
 void OnStopSignal(int number) {
@@ -205,13 +202,7 @@ void InstallExitHandlers() {
     EndSession();
     AllowStops();
   });
-  for (const int number : StopSignals()) {
-    // A signal that whoever started the run chose to ignore (nohup, a
-    // background job) stays ignored.
-    if (std::signal(number, OnStopSignal) == SIG_IGN) {
-      std::signal(number, SIG_IGN);
-    }
-  }
+  CatchStopSignals(OnStopSignal);
 }
 
 bool CircuitCts() {

@@ -36,7 +36,9 @@ struct SimNack {
 };
 
 // Transactions are numbered by the control bytes the chip receives after a
-// START, from 0 at OPENCOM: the program's device probe is transaction 0.
+// START, from 0 at OPENCOM: the program's device probe is transaction 0. A
+// random read counts twice: the control byte that sets the address, and the
+// one with the read bit after the repeated START.
 struct SimConfig {
   SimCircuit circuit = SimCircuit::kNormal;
   bool chip_absent = false;
@@ -46,6 +48,8 @@ struct SimConfig {
   std::uint32_t stuck_falls = 0;  // SDA held low until this many SCL falls
   std::vector<SimNack> nacks;
   bool deaf_app = false;                      // the APP block (0xB8) never answers
+  bool write_protected = false;               // every byte acknowledged, nothing stored
+  std::optional<std::uint32_t> weak_cell;     // data address whose bit 0 is stored inverted
   std::optional<std::uint32_t> remove_at;     // the chip is gone from this transaction on
   std::uint32_t write_ms = 5;                 // length of the write cycle
   bool port_fail_at_open = false;             // OPENCOM fails

@@ -59,9 +59,13 @@ bool OutputCommit(OutputFile& file);
 void OutputDiscard(OutputFile& file);
 
 // The signals that stop a run from outside, after which the session's files
-// are still written out; and a write to standard error that is safe in their
-// handler.
-std::span<const int> StopSignals();
+// are still written out. CatchStopSignals puts handler in front of whatever
+// handles each of them now (a signal ignored from the start stays ignored);
+// PassOnStopSignal, safe in the handler, hands the signal on to that earlier
+// action (the program's own clean-up, or the default action that ends the
+// process). WriteStandardError is safe in the handler too.
+void CatchStopSignals(void (*handler)(int));
+void PassOnStopSignal(int number);
 void WriteStandardError(std::string_view text);
 
 // The VCD trace (vcd_trace.cpp). TraceOpen creates the trace file or sets

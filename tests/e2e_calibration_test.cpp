@@ -43,8 +43,9 @@ TEST_F(Calibration, AStopDuringCalibrationLeavesTheBitDelayAtFortyMicroseconds) 
   }
   const ProgramRun run = Run({.arguments = {"/P"},
                               .sim = "trace=run.vcd",
-                              .pause_after_text = "Initializing timer...",
-                              .pause_ms = 1500});
+                              .signal_to_send = SIGSTOP,
+                              .signal_after = "Initializing timer...",
+                              .stopped_ms = 1500});
   ASSERT_EQ(run.status, 0) << run.out << run.err;
   std::vector<double> highs = SclHighTimes(Path("run.vcd"));
   ASSERT_GT(highs.size(), 100U);

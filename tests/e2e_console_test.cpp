@@ -126,4 +126,21 @@ TEST_F(ConsoleRun, StandardInputAtThePrompt) {
   }
 }
 
+// /?, -h and --help as argument 1 print exactly the usage of a run without
+// arguments; a dump named like one of them is still written through a path.
+TEST_F(ConsoleRun, HelpArgumentsPrintTheUsage) {
+  for (const char* argument : {"/?", "-h", "--help"}) {
+    SCOPED_TRACE(argument);
+    const ProgramRun run = Run({.arguments = {argument, "/R"}});
+    EXPECT_EQ(run.out, Banner() + Usage() + Lines({"Hit <Enter> to exit..."}));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+  }
+  const Bytes image = PatternImage(9);
+  WriteFile("-h", image);
+  const ProgramRun run = Run({.arguments = {"./-h"}, .sim = "save=chip.bin"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(ReadFile("chip.bin"), image);
+}
+
 }  // namespace

@@ -95,8 +95,8 @@ TEST_F(SimFiles, StopSignalSavesWholePagesAndClosesTheTrace) {
     WriteFile("chip.bin", old_image);
     const ProgramRun run = Run({.arguments = {"dump.bin"},
                                 .sim = "load=chip.bin;save=chip.bin;trace=run.vcd",
-                                .stop_signal = number,
-                                .stop_after_marks = static_cast<std::size_t>(marks)});
+                                .signal_to_send = number,
+                                .signal_after = std::string(static_cast<std::size_t>(marks), '>')});
     EXPECT_EQ(run.signal, number) << run.out << run.err;
     const Bytes chip = ReadFile("chip.bin");
     ASSERT_EQ(chip.size(), image.size());

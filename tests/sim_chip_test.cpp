@@ -329,6 +329,33 @@ TEST_F(SimChip, LinesDoNothingWhileClosed) {
   EXPECT_EQ(SimGetCounters().dtr_calls, 2u);
 }
 
+// A write-protected chip acknowledges every byte and stores nothing; a weak
+// cell stores bit 0 of each byte written to it inverted.
+TEST_F(SimChip, WriteProtectAndWeakCell) {
+  Open("write_ms=0;wp");
+  EXPECT_TRUE(Transaction({0xA8, 0x10, 0x12, 0x34}));
+  EXPECT_TRUE(Transaction({0xB8, 0x00, 0xFF}));
+  EXPECT_EQ(Data(0x10, 2), std::vector<std::uint8_t>({0xFF, 0xFF}));
+  EXPECT_EQ(SimAppRegisters()[0], 0x00);
+  EXPECT_EQ(SimGetCounters().stored_writes, 0u);
+  Open("write_ms=0;weak=273");
+  EXPECT_TRUE(Transaction({0xAA, 0x10, 0x12, 0x34, 0x56}));
+  EXPECT_EQ(Data(0x110, 3), std::vector<std::uint8_t>({0x12, 0x35, 0x56}));
+  EXPECT_TRUE(Transaction({0xB8, 0x11, 0x34}));  // the APP block has no weak cell
+  EXPECT_EQ(SimAppRegisters()[1], 0x34);
+}
+
+TEST(SimConfigText, WriteProtectAndWeakCellItems) {
+  SimConfig config;
+  std::string bad;
+  ASSERT_TRUE(SimParseConfig("wp;weak=1023", config, bad));
+  EXPECT_TRUE(config.write_protected);
+  EXPECT_EQ(config.weak_cell, 1023u);
+  for (const char* item : {"weak=1024", "weak=", "wp=1", "weak=1;weak=2"}) {
+    EXPECT_FALSE(SimParseConfig(item, config, bad)) << item;
+  }
+}
+
 // Configuration text: what parses, and the item named when it does not.
 TEST(SimConfigText, ParsesItems) {
   SimConfig config;

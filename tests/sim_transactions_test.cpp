@@ -4,6 +4,7 @@
 // so the waits pass at once; the chip's write cycle is set to zero to match.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <string>
 
@@ -204,6 +205,45 @@ TEST_F(SimBus, PagedWriterWithIgnoreErrors) {
   for (std::size_t i = 0; i < image.size(); ++i) {
     EXPECT_EQ(SimData()[i], i >= 16 && i < 32 ? 0xFF : image[i]) << i;
   }
+}
+
+// A random read brings back what the chip holds: the address is written,
+// a repeated START turns the bus round, and every byte but the last is
+// acknowledged.
+TEST_F(SimBus, RandomReadsOfABlockAndOfTheAppRegisters) {
+  Open("");
+  for (std::size_t address = 0; address < kSimDataSize; ++address) {
+    SimData()[address] = static_cast<std::uint8_t>(address * 7 + address / 256);
+  }
+  std::array<std::uint8_t, 256> block{};
+  ASSERT_TRUE(ReadEepromBytes(256, block));
+  EXPECT_TRUE(std::equal(block.begin(), block.end(), SimData().begin() + 256));
+  EXPECT_EQ(last_control_byte, 0xAA);
+  EXPECT_EQ(last_word_address, 0);
+  const std::string log = SimBusLogText();
+  EXPECT_TRUE(log.starts_with("S AA+ 00+ S AB+ 01+ 08+ ")) << log;
+  EXPECT_TRUE(log.ends_with(" F3+ FA- P")) << log;
+
+  SimAppRegisters()[9] = 0x5A;
+  std::array<std::uint8_t, 10> registers{};
+  SimClearBusLog();
+  ASSERT_TRUE(ReadAppRegisters(registers));
+  EXPECT_EQ(registers[9], 0x5A);
+  EXPECT_EQ(SimBusLogText(), "S B8+ 00+ S B9+ 00+ 00+ 00+ 00+ 00+ 00+ 00+ 00+ 00+ 5A- P");
+}
+
+// Without a probe the address is transaction 0 and the read 1: a refused
+// byte in either, or a port lost during the read, fails it.
+TEST_F(SimBus, ReadFailsOnARefusedByteOrALostPort) {
+  for (const char* fault : {"nack=0", "nack=0:2", "nack=1", "remove=1", "port_fail=1"}) {
+    SCOPED_TRACE(fault);
+    Open(fault);
+    std::array<std::uint8_t, 16> bytes{};
+    EXPECT_FALSE(ReadEepromBytes(0, bytes));
+  }
+  Open("");
+  std::array<std::uint8_t, 16> bytes{};
+  EXPECT_TRUE(ReadEepromBytes(0, bytes));
 }
 
 }  // namespace

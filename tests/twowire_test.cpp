@@ -77,6 +77,30 @@ TEST_F(TwoWireTest, AcknowledgeIsALowSdaOnAHealthyPort) {
   }
 }
 
+// A byte from the chip: SDA released, then eight clocks sampled while SCL
+// is high, most significant bit first, then the master's acknowledge (SDA
+// low for one clock) or, after the last byte, none. 28 port operations.
+TEST_F(TwoWireTest, ReceiveByteSamplesMsbFirstThenAcknowledgesOrNot) {
+  for (const bool acknowledge : {true, false}) {
+    SCOPED_TRACE(acknowledge);
+    ResetState();
+    fake_cts_queue = {1, 0, 1, 0, 0, 1, 1, 0};
+    EXPECT_EQ(ReceiveByte(acknowledge), 0xA6);
+    std::string expected = "D1";
+    for (int bit = 0; bit < 8; ++bit) {
+      expected += " R1 C R0";
+    }
+    expected += acknowledge ? " D0 R1 R0" : " D1 R1 R0";
+    EXPECT_EQ(FakePortTrace(), expected);
+    EXPECT_EQ(fake_port_calls.size(), 28U);
+  }
+  // /I: an asserted CTS is a low data line.
+  ResetState();
+  bus_options.invert_sda_in = true;
+  fake_cts_queue = {0, 1, 1, 1, 1, 1, 1, 0};
+  EXPECT_EQ(ReceiveByte(false), 0x81);
+}
+
 // The loop-back check passes only when SDA-In reads back the level driven
 // on SDA-Out, in bus levels after inversion.
 TEST_F(TwoWireTest, CheckCircuitNeedsSdaInToFollowSdaOut) {

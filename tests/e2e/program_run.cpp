@@ -9,7 +9,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <sstream>
@@ -110,24 +109,12 @@ void StopReading(pollfd& fd) {
   fd.fd = -1;
 }
 
-// Sends the setup's stop signal once, when standard output holds its marks.
-void SendStopSignal(const ProgramSetup& setup, const std::string& out, pid_t child, bool& sent) {
-  if (setup.stop_signal != 0 && !sent &&
-      static_cast<std::size_t>(std::count(out.begin(), out.end(), '>')) >= setup.stop_after_marks) {
-    kill(child, setup.stop_signal);
-    sent = true;
-  }
-}
-
-// Stops the program for the setup's pause, once, when standard output holds
-// its text.
-void PauseChild(const ProgramSetup& setup, const std::string& out, pid_t child, bool& paused) {
-  if (!setup.pause_after_text.empty() && !paused &&
-      out.find(setup.pause_after_text) != std::string::npos) {
-    kill(child, SIGSTOP);
-    std::this_thread::sleep_for(std::chrono::milliseconds(setup.pause_ms));
+// Sends the setup's signal; a stopped program is continued after its time.
+void SendSignal(const ProgramSetup& setup, pid_t child) {
+  kill(child, setup.signal_to_send);
+  if (setup.signal_to_send == SIGSTOP) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(setup.stopped_ms));
     kill(child, SIGCONT);
-    paused = true;
   }
 }
 
@@ -135,11 +122,11 @@ void PauseChild(const ProgramSetup& setup, const std::string& out, pid_t child, 
 // (a helper process of the child, such as Wine's server, may keep a copy of
 // the pipes open long after), or until the time is up. Standard output is
 // read only until it has brought the setup's stdout_reader_quits_after
-// bytes, when that is not 0. Returns the child's wait status.
+// bytes, when that is not 0; the setup's signal goes to the child once
+// standard output shows its text. Returns the child's wait status.
 int Collect(int out_pipe, int err_pipe, const ProgramSetup& setup, ProgramRun& run, pid_t child) {
   const std::size_t quit_after = setup.stdout_reader_quits_after;
-  bool stop_sent = false;
-  bool paused = false;
+  bool signal_sent = setup.signal_to_send == 0;
   const auto deadline = std::chrono::steady_clock::now() + kRunLimit;
   pollfd fds[2] = {{out_pipe, POLLIN, 0}, {err_pipe, POLLIN, 0}};
   std::string* sinks[2] = {&run.out, &run.err};
@@ -156,9 +143,9 @@ int Collect(int out_pipe, int err_pipe, const ProgramSetup& setup, ProgramRun& r
       if (quit_after > 0 && fds[0].fd != -1 && run.out.size() >= quit_after) {
         StopReading(fds[0]);
       }
-      if (!ended) {
-        SendStopSignal(setup, run.out, child, stop_sent);
-        PauseChild(setup, run.out, child, paused);
+      if (!ended && !signal_sent && run.out.find(setup.signal_after) != std::string::npos) {
+        SendSignal(setup, child);
+        signal_sent = true;
       }
       continue;
     }

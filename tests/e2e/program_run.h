@@ -29,15 +29,13 @@ struct ProgramSetup {
   // Tests run as root: the program then runs as the unprivileged user and
   // group 65534, so that file permissions hold for it.
   bool as_nobody = false;
-  // This signal is sent to the program once standard output holds
-  // stop_after_marks progress marks ('>'), when it is not 0.
-  int stop_signal = 0;
-  std::size_t stop_after_marks = 0;
-  // Once standard output holds this text (when not empty), the program is
-  // stopped (SIGSTOP) for pause_ms milliseconds, as by job control or a
-  // debugger, then continued.
-  std::string pause_after_text;
-  int pause_ms = 0;
+  // Once standard output contains signal_after, signal_to_send goes to the
+  // program (0: none), as a user's Ctrl-C or a kill would come in the middle
+  // of a run. A SIGSTOP is followed by SIGCONT after stopped_ms, as job
+  // control or a debugger would do.
+  int signal_to_send = 0;
+  std::string signal_after;
+  int stopped_ms = 0;
 };
 
 // The command that starts the program under test: EBRILO_E2E_COMMAND when

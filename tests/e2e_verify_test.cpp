@@ -1,0 +1,102 @@
+// SPDX-License-Identifier: MIT
+// Verifying a write (/V): a chip that holds the image passes; one that
+// acknowledged everything and stored nothing, or kept a bit wrong, lists
+// where it differs and ends the run with error 6, with /E too.
+#include <string>
+
+#include "tests/e2e/e2e_support.h"
+
+namespace {
+
+const char* const kWriteFailed = "ERROR: Write eeprom failed!";
+
+std::string Marks(int count) {
+  return std::string(static_cast<std::size_t>(count), '>');
+}
+
+class VerifyRun : public ScratchDirectory {
+ protected:
+  // Writes image as dump.bin with the switches; the chip's data ends up in
+  // chip.bin and its APP registers in app.bin.
+  ProgramRun Write(const Bytes& image, std::vector<std::string> arguments, const std::string& sim) {
+    WriteFile("dump.bin", image);
+    arguments.insert(arguments.begin(), "dump.bin");
+    return Run({.arguments = arguments, .sim = "save=chip.bin;app_save=app.bin;" + sim});
+  }
+};
+
+std::string PageModeHead() {
+  return RunHead() + Lines({"Eeprom dump size: OK", "", "Page mode. Writing eeprom..."});
+}
+
+TEST_F(VerifyRun, ChipThatHoldsTheImagePasses) {
+  const Bytes image = PatternImage(21);
+  const ProgramRun run = Write(image, {"/V"}, "");
+  EXPECT_EQ(
+      MaskDelayCount(run.out),
+      PageModeHead() + Lines({Marks(64), "Verifying eeprom...", Marks(8), "Done."}) + Closing());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(ReadFile("chip.bin"), image);
+}
+
+// Write-protected: every page acknowledged, nothing stored. Every page of
+// the image differs from the erased chip.
+TEST_F(VerifyRun, WriteProtectedChipFails) {
+  const ProgramRun run = Write(PatternImage(22), {"/V"}, "wp");
+  std::string mismatches;
+  for (int page = 0; page < 64; ++page) {
+    mismatches += Lines({"mismatch at " + std::to_string(168 + page / 16 * 2) + ":" +
+                         std::to_string(page % 16 * 16)});
+  }
+  EXPECT_EQ(MaskDelayCount(run.out),
+            PageModeHead() + Lines({Marks(64), "Verifying eeprom...", Marks(8)}) + mismatches +
+                Lines({"Differing bytes: 1024", kWriteFailed}) + Closing());
+  EXPECT_EQ(run.status, 6);
+  EXPECT_EQ(ReadFile("chip.bin"), Bytes(1024, 0xFF));
+}
+
+// With /E a refused page is listed and the write goes on; the verify then
+// finds that page and the weak cell at 300 (page 288 = block 1, 32), and
+// the run fails all the same.
+TEST_F(VerifyRun, WeakCellAndIgnoredErrorFailWithIgnoreErrors) {
+  const ProgramRun run = Write(PatternImage(23), {"/E", "/v"}, "weak=300;nack=3");
+  EXPECT_EQ(
+      MaskDelayCount(run.out),
+      PageModeHead() +
+          Lines({">>error at 168:32", Marks(61), "Verifying eeprom...", Marks(8),
+                 "mismatch at 168:32", "mismatch at 170:32", "Differing bytes: 17", kWriteFailed}) +
+          Closing());
+  EXPECT_EQ(run.status, 6);
+}
+
+// A verify whose read fails (the port lost at its first transaction, after
+// the probe and 64 pages) fails the write.
+TEST_F(VerifyRun, FailedReadFailsTheWrite) {
+  const ProgramRun run = Write(PatternImage(24), {"/V"}, "port_fail=65");
+  EXPECT_EQ(MaskDelayCount(run.out),
+            PageModeHead() +
+                Lines({Marks(64), "Verifying eeprom...", "error at 168:0", "", kWriteFailed}) +
+                Closing());
+  EXPECT_EQ(run.status, 6);
+}
+
+// /P /V reads registers 0 to 9 back and expects 0xFF in each; the simulated
+// chip's APP registers start at 0x00.
+TEST_F(VerifyRun, AppResetVerified) {
+  ProgramRun run = Run({.arguments = {"/P", "/V"}, .sim = "app_save=app.bin"});
+  EXPECT_EQ(MaskDelayCount(run.out),
+            RunHead() + Lines({"", "Resetting APP...", "Verifying APP...", "Done."}) + Closing());
+  EXPECT_EQ(run.status, 0);
+
+  run = Run({.arguments = {"/P", "/V"}, .sim = "wp"});
+  std::string mismatches;
+  for (int index = 0; index < 10; ++index) {
+    mismatches += Lines({"mismatch at " + std::to_string(index) + " 184:" + std::to_string(index)});
+  }
+  EXPECT_EQ(MaskDelayCount(run.out),
+            RunHead() + Lines({"", "Resetting APP...", "Verifying APP..."}) + mismatches +
+                Lines({"Differing bytes: 10", kWriteFailed}) + Closing());
+  EXPECT_EQ(run.status, 6);
+}
+
+}  // namespace
