@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <span>
 
 #include "bench/report_table.h"
 #include "bench/shell_run.h"
@@ -25,6 +26,9 @@ constexpr int kDataSize = 1024;
 
 // A line operation should cost no more than 0.5% of a 40 µs bit delay.
 constexpr double kLineOpTargetNs = 200;
+
+// A byte received costs no more port operations than a byte sent.
+constexpr double kReadOpsPerByteTarget = 28;
 
 // Page writes through the program's own bus code with delay_count 0, so that
 // each primitive makes no busy pass and what is timed is its line operation.
@@ -58,6 +62,36 @@ double SimLineOpNs(const std::string& trace) {
                                    (after.rts_calls - before.rts_calls) +
                                    (after.cts_calls - before.cts_calls);
   return ns / static_cast<double>(operations);
+}
+
+std::uint64_t PortOperations(const SimCounters& counters) {
+  return counters.dtr_calls + counters.rts_calls + counters.cts_calls;
+}
+
+// Port operations of a random read of count bytes through the program's own
+// read transaction, on the simulated chip.
+std::uint64_t ReadOperations(std::size_t count) {
+  std::array<std::uint8_t, 256> bytes{};
+  const std::uint64_t before = PortOperations(SimGetCounters());
+  ReadEepromBytes(0, std::span(bytes).first(count));
+  return PortOperations(SimGetCounters()) - before;
+}
+
+// Two reads that differ only in their length: the difference is what the
+// bytes themselves cost, apart from the transaction around them.
+double ReadOpsPerByte() {
+  SimReset();
+  const std::int32_t calibrated = delay_count;
+  delay_count = 0;
+  OpenSerialPort();
+  SdaHigh();
+  SclHigh();
+  const std::uint64_t long_read = ReadOperations(256);
+  const std::uint64_t short_read = ReadOperations(128);
+  CloseSerialPort();
+  delay_count = calibrated;
+  SimReset();
+  return static_cast<double>(long_read - short_read) / 128;
 }
 
 void AddSimRow(const std::string& measure, double ns) {
@@ -97,5 +131,8 @@ void BenchLineOps(const std::string& work_dir, const std::string& device) {
   const std::string trace = work_dir + "/line-ops.vcd";
   AddSimRow("Simulated line operation, traced", SimLineOpNs(trace));
   std::filesystem::remove(trace);
+  const double read_ops = ReadOpsPerByte();
+  AddRow("Port operations per byte read", Fixed(read_ops, 2),
+         "≤ " + Fixed(kReadOpsPerByteTarget, 0), MetText(read_ops <= kReadOpsPerByteTarget));
   AddPortRow(work_dir, device);
 }

@@ -33,9 +33,12 @@ constexpr int kDelaysPerByte = 28;
 // between one frame's STOP edge and the next one's START edge.
 constexpr int kStartToStopDelays = 5;
 constexpr int kStopToStartDelays = 3;
-// Every write (each frame after the probe) first samples SDA once, one bit
-// delay before its START, to see that no slave holds the bus.
+// Every write and every read (each frame after the probe) first samples SDA
+// once, one bit delay before its START, to see that no slave holds the bus.
 constexpr int kBusFreeSampleDelays = 1;
+// A read turns the bus round with a repeated START (4) inside its frame. The
+// bytes it receives take 28 bit delays each, as those it sends.
+constexpr int kRestartDelays = 4;
 
 // The port settles 200 ticks; a write settles until the tick counter has
 // moved on by more than 50. The tick counter is the steady clock's
@@ -50,17 +53,22 @@ constexpr double kRunTolerance = 0.02;
 constexpr double kBitDelayNs = 40'000;
 constexpr double kBitDelayTolerance = 0.10;
 
+// What a run must leave behind: the dump in the chip, APP registers 0 to 9
+// at 0xFF, or the dump (loaded into the chip first) in the file it read.
+enum class Outcome { kChipHoldsDump, kAppReset, kFileHoldsDump };
+
 struct SimRun {
   std::string name;       // also the stem of its files
   std::string title;      // as the table shows it
   std::string arguments;  // after the program name
-  bool app_reset = false;
+  Outcome outcome = Outcome::kChipHoldsDump;
 };
 
 // What the protocol takes for one run, in nanoseconds, beside the count of
-// bit delays and each write's wait in frame order.
+// bit delays and the wait after each frame (0 after the probe and reads).
 struct Budget {
   int delays = 0;
+  int writes = 0;
   double startup = 0;
   double port_wait = 0;
   double bus = 0;
@@ -99,36 +107,53 @@ long DelayCountPrinted(const std::string& output) {
   return at == std::string::npos ? 0 : std::strtol(output.c_str() + at + label.size(), nullptr, 10);
 }
 
-// The chip holds the dump after an image write, 0xFF in APP registers 0 to 9
-// after an APP reset.
+// The file the /R run reads the chip into.
+constexpr const char* kReadFile = "chip-read.bin";
+
 bool ChipAsExpected(const SimRun& run, const std::string& work_dir) {
-  if (!run.app_reset) {
-    return FileText(work_dir + "/" + run.name + ".bin") == FileText(EBRILO_SAMPLE_DUMP);
+  const std::string dump = FileText(EBRILO_SAMPLE_DUMP);
+  switch (run.outcome) {
+    case Outcome::kChipHoldsDump:
+      return FileText(work_dir + "/" + run.name + ".bin") == dump;
+    case Outcome::kFileHoldsDump:
+      return FileText(work_dir + "/" + kReadFile) == dump;
+    case Outcome::kAppReset:
+      break;
   }
   const std::string app = FileText(work_dir + "/" + run.name + ".app");
   return app.size() >= 10 && app.substr(0, 10) == std::string(10, '\xFF');
 }
 
+// The bit delays between a frame's START and STOP edges.
+int InFrameDelays(const TraceFigures& trace, std::size_t frame) {
+  return kStartToStopDelays + kDelaysPerByte * trace.frame_bytes[frame] +
+         kRestartDelays * trace.frame_restarts[frame];
+}
+
 // The start-up and calibration the run measured itself, the port's settling
 // wait, every primitive's bit delay and every write's settling wait. Every
-// frame after the device probe is a write, and its wait starts when the bit
-// delay after its STOP ends.
+// frame after the device probe is a write or a read; a write's wait starts
+// when the bit delay after its STOP ends, and a read has none.
 Budget ProtocolBudget(const TraceFigures& trace, double bit_delay_ns) {
   Budget budget;
   budget.delays =
       kOpenCheckCloseDelays + kProbeStopDelays + kDelaysPerClearingPulse * trace.clearing_pulses;
   for (std::size_t frame = 0; frame < trace.frame_bytes.size(); ++frame) {
-    budget.delays += kFrameDelays + kDelaysPerByte * trace.frame_bytes[frame] +
+    budget.delays += kFrameDelays - kStartToStopDelays + InFrameDelays(trace, frame) +
                      (frame > 0 ? kBusFreeSampleDelays : 0);
   }
   const double origin = static_cast<double>(trace.origin_ns);
   budget.startup = static_cast<double>(trace.program_ns);
   budget.port_wait = TickWaitNs(origin, kPortSettleTicks);
   budget.bus = budget.delays * bit_delay_ns;
-  for (std::size_t frame = 1; frame < trace.frame_stops.size(); ++frame) {
-    budget.waits.push_back(TickWaitNs(
-        origin + static_cast<double>(trace.frame_stops[frame]) + bit_delay_ns, kWriteSettleTicks));
+  for (std::size_t frame = 0; frame < trace.frame_stops.size(); ++frame) {
+    const bool write = frame > 0 && !trace.frame_reads[frame];
+    budget.waits.push_back(
+        write ? TickWaitNs(origin + static_cast<double>(trace.frame_stops[frame]) + bit_delay_ns,
+                           kWriteSettleTicks)
+              : 0);
     budget.write_waits += budget.waits.back();
+    budget.writes += write ? 1 : 0;
   }
   return budget;
 }
@@ -148,12 +173,11 @@ void AddTraceRows(const std::string& title, const TraceFigures& trace, double bi
   double between_expected = 0;
   for (std::size_t frame = 0; frame < trace.frame_stops.size(); ++frame) {
     in_frames += static_cast<double>(trace.frame_stops[frame] - trace.frame_starts[frame]);
-    in_frames_expected +=
-        (kStartToStopDelays + kDelaysPerByte * trace.frame_bytes[frame]) * bit_delay_ns;
+    in_frames_expected += InFrameDelays(trace, frame) * bit_delay_ns;
     if (frame + 1 < trace.frame_stops.size()) {
       between += static_cast<double>(trace.frame_starts[frame + 1] - trace.frame_stops[frame]);
-      between_expected += (kStopToStartDelays + kBusFreeSampleDelays) * bit_delay_ns +
-                          (frame > 0 ? budget.waits[frame - 1] : 0);
+      between_expected +=
+          (kStopToStartDelays + kBusFreeSampleDelays) * bit_delay_ns + budget.waits[frame];
     }
   }
   AddRow(title + ": in frames, START to STOP (trace vs protocol)",
@@ -167,13 +191,13 @@ void AddRunRows(const SimRun& run, const TraceFigures& trace, long count, double
   const Budget budget = ProtocolBudget(trace, bit_delay_ns);
   const double wall = static_cast<double>(ended - started);
   const double ratio = wall / Total(budget);
-  const std::size_t writes = trace.frame_bytes.size() - 1;
-  AddRow(run.title + ": writes, delay_count, bit delay",
-         std::to_string(writes) + " of " + std::to_string(trace.frame_bytes.back()) + " bytes, " +
-             std::to_string(count) + ", " + Us(bit_delay_ns));
+  const auto reads = static_cast<int>(trace.frame_bytes.size()) - 1 - budget.writes;
+  AddRow(
+      run.title + ": writes, reads, delay_count",
+      std::to_string(budget.writes) + ", " + std::to_string(reads) + ", " + std::to_string(count));
   AddRow(run.title + ": wall time", Ms(wall));
   AddRow(run.title + ": budget: start-up + port wait + " + std::to_string(budget.delays) +
-             " bit delays + " + std::to_string(writes) + " write waits",
+             " bit delays + " + std::to_string(budget.writes) + " write waits",
          Ms(Total(budget)) + " = " + Fixed(budget.startup / kNsPerMs, 1) + " + " +
              Fixed(budget.port_wait / kNsPerMs, 1) + " + " + Fixed(budget.bus / kNsPerMs, 1) +
              " + " + Ms(budget.write_waits));
@@ -201,6 +225,12 @@ void AddIntervalRows(const SimRun& run, const TraceFigures& trace, double bit_de
   AddIntervalRow(run.title, "SCL high, acknowledge", trace.scl_high_ack, 2, bit_delay_ns);
   AddIntervalRow(run.title, "SCL low", trace.scl_low, 2, bit_delay_ns);
   AddIntervalRow(run.title, "data setup", trace.data_setup, 1, bit_delay_ns);
+  if (!trace.read_scl_high_data.empty()) {
+    AddIntervalRow(run.title, "SCL high, data bit received", trace.read_scl_high_data, 2,
+                   bit_delay_ns);
+    AddIntervalRow(run.title, "SCL high, master's acknowledge", trace.read_scl_high_ack, 1,
+                   bit_delay_ns);
+  }
 }
 
 // Why a run cannot be measured, or empty when it can.
@@ -213,10 +243,11 @@ std::string RunFailure(const SimRun& run, const std::string& work_dir, int statu
     return "no delay count in " + run.name + ".out";
   }
   if (!trace.read || trace.frame_stops.size() < 2) {
-    return "no time comment or no writes in " + run.name + ".vcd";
+    return "no time comment or no transactions in " + run.name + ".vcd";
   }
   if (!ChipAsExpected(run, work_dir)) {
-    return "the chip does not hold what was written";
+    return run.outcome == Outcome::kFileHoldsDump ? "the file does not hold what the chip held"
+                                                  : "the chip does not hold what was written";
   }
   return "";
 }
@@ -226,8 +257,11 @@ std::string RunFailure(const SimRun& run, const std::string& work_dir, int statu
 // each), divided by that number. Returns the median; adds its row.
 double AddBitDelayRow(const SimRun& run, const TraceFigures& trace) {
   std::vector<double> per_primitive = trace.scl_high_data;
-  per_primitive.insert(per_primitive.end(), trace.data_setup.begin(), trace.data_setup.end());
-  for (const std::vector<double>* doubled : {&trace.scl_low, &trace.scl_high_ack}) {
+  for (const std::vector<double>* single : {&trace.data_setup, &trace.read_scl_high_ack}) {
+    per_primitive.insert(per_primitive.end(), single->begin(), single->end());
+  }
+  for (const std::vector<double>* doubled :
+       {&trace.scl_low, &trace.scl_high_ack, &trace.read_scl_high_data}) {
     for (const double interval : *doubled) {
       per_primitive.push_back(interval / 2);
     }
@@ -245,8 +279,12 @@ double AddBitDelayRow(const SimRun& run, const TraceFigures& trace) {
 // adds its rows. Its bit delay is measured on the bus, from its own trace.
 // Returns its trace; false read when it failed.
 TraceFigures BenchRun(const SimRun& run, const std::string& work_dir, double& bit_delay_ns) {
-  const std::string sim =
+  std::string sim =
       "save=" + run.name + ".bin;app_save=" + run.name + ".app;trace=" + run.name + ".vcd";
+  if (run.outcome == Outcome::kFileHoldsDump) {
+    sim += ";load=" + std::string(EBRILO_SAMPLE_DUMP);
+    std::remove((work_dir + "/" + kReadFile).c_str());
+  }
   std::printf("Running %s...\n", run.title.c_str());
   std::fflush(stdout);
   const std::int64_t started = SteadyNs(Clock::now());
@@ -272,9 +310,11 @@ TraceFigures BenchRun(const SimRun& run, const std::string& work_dir, double& bi
 void BenchSimRuns(const std::string& work_dir) {
   const std::string dump = Quoted(EBRILO_SAMPLE_DUMP);
   const std::vector<SimRun> runs = {
-      {"page", "Page mode", dump, false},
-      {"byte", "Byte mode", dump + " /B", false},
-      {"app", "APP reset", "/P", true},
+      {"page", "Page mode", dump, Outcome::kChipHoldsDump},
+      {"byte", "Byte mode", dump + " /B", Outcome::kChipHoldsDump},
+      {"app", "APP reset", "/P", Outcome::kAppReset},
+      {"read", "Read (/R)", std::string(kReadFile) + " /R", Outcome::kFileHoldsDump},
+      {"verify", "Page mode, verified (/V)", dump + " /V", Outcome::kChipHoldsDump},
   };
   std::vector<TraceFigures> traces;
   std::vector<double> bit_delays;

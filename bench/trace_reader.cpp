@@ -11,7 +11,7 @@ namespace {
 constexpr int kClocksPerByte = 9;
 
 // What the clock pulse now high counts as.
-enum class HighPhase { kOther, kDataBit, kAcknowledge };
+enum class HighPhase { kOther, kDataBit, kAcknowledge, kReadDataBit, kReadAcknowledge };
 
 struct BusState {
   bool scl = false;
@@ -21,7 +21,12 @@ struct BusState {
   std::int64_t master_sda_change = -1;  // in the current SCL low phase
   HighPhase high = HighPhase::kOther;
   bool in_frame = false;
-  int clocks = 0;  // SCL rises since the frame's START
+  int clocks = 0;        // SCL rises since the frame's latest START or repeated START
+  int bytes_before = 0;  // whole bytes before the frame's latest repeated START
+  int restarts = 0;
+  bool reads = false;         // the frame has turned the bus round for a read
+  bool read_control = false;  // the control byte since the latest START asks for a read
+  std::uint8_t shift = 0;
   bool stop_seen = false;
   bool start_seen = false;
 };
@@ -46,8 +51,15 @@ std::int64_t NumberAfter(const std::string& text, const std::string& label) {
   return at == std::string::npos ? -1 : std::strtoll(text.c_str() + at + label.size(), nullptr, 10);
 }
 
+// After a control byte that asks for a read (and its acknowledge), the chip
+// sends every byte until the next START or STOP.
+bool Receiving(const BusState& bus, int clock) {
+  return bus.read_control && clock > kClocksPerByte;
+}
+
 void SclRises(BusState& bus, TraceFigures& figures, std::int64_t time) {
-  if (bus.fall >= 0) {
+  // While the chip sends, SCL low spans a varying number of primitives.
+  if (bus.fall >= 0 && !(bus.in_frame && Receiving(bus, bus.clocks + 1))) {
     figures.scl_low.push_back(static_cast<double>(time - bus.fall));
   }
   if (bus.master_sda_change >= 0) {
@@ -55,17 +67,41 @@ void SclRises(BusState& bus, TraceFigures& figures, std::int64_t time) {
   }
   bus.rise = time;
   bus.high = HighPhase::kOther;
-  if (bus.in_frame) {
-    ++bus.clocks;
-    bus.high = bus.clocks % kClocksPerByte == 0 ? HighPhase::kAcknowledge : HighPhase::kDataBit;
+  if (!bus.in_frame) {
+    return;
+  }
+  ++bus.clocks;
+  const bool acknowledge = bus.clocks % kClocksPerByte == 0;
+  if (Receiving(bus, bus.clocks)) {
+    bus.high = acknowledge ? HighPhase::kReadAcknowledge : HighPhase::kReadDataBit;
+    return;
+  }
+  bus.high = acknowledge ? HighPhase::kAcknowledge : HighPhase::kDataBit;
+  bus.shift = static_cast<std::uint8_t>(bus.shift << 1 | (bus.sda ? 1 : 0));
+  // The control byte comes first after a START; its last bit asks for a read.
+  if (bus.clocks == kClocksPerByte - 1 && (bus.shift & 1) != 0) {
+    bus.read_control = true;
+    bus.reads = true;
   }
 }
 
 void SclFalls(BusState& bus, TraceFigures& figures, std::int64_t time) {
-  if (bus.high == HighPhase::kDataBit) {
-    figures.scl_high_data.push_back(static_cast<double>(time - bus.rise));
-  } else if (bus.high == HighPhase::kAcknowledge) {
-    figures.scl_high_ack.push_back(static_cast<double>(time - bus.rise));
+  const auto high = static_cast<double>(time - bus.rise);
+  switch (bus.high) {
+    case HighPhase::kDataBit:
+      figures.scl_high_data.push_back(high);
+      break;
+    case HighPhase::kAcknowledge:
+      figures.scl_high_ack.push_back(high);
+      break;
+    case HighPhase::kReadDataBit:
+      figures.read_scl_high_data.push_back(high);
+      break;
+    case HighPhase::kReadAcknowledge:
+      figures.read_scl_high_ack.push_back(high);
+      break;
+    case HighPhase::kOther:
+      break;
   }
   bus.fall = time;
   bus.master_sda_change = -1;
@@ -80,21 +116,34 @@ void SdaMoves(BusState& bus, TraceFigures& figures, std::int64_t time, bool by_m
     if (by_master) {
       bus.master_sda_change = time;
     }
-  } else if (!bus.sda) {
-    if (!bus.in_frame) {
+    return;
+  }
+  // SCL high around a START or STOP spans the condition's own primitives.
+  bus.high = HighPhase::kOther;
+  if (!bus.sda) {
+    if (bus.in_frame) {
+      bus.bytes_before += bus.clocks / kClocksPerByte;
+      ++bus.restarts;
+    } else {
       figures.frame_starts.push_back(time);
+      bus.bytes_before = 0;
+      bus.restarts = 0;
+      bus.reads = false;
     }
     bus.in_frame = true;
     bus.start_seen = true;
     bus.clocks = 0;
+    bus.read_control = false;
   } else {
     if (bus.in_frame) {
-      figures.frame_bytes.push_back(bus.clocks / kClocksPerByte);
+      figures.frame_bytes.push_back(bus.bytes_before + bus.clocks / kClocksPerByte);
+      figures.frame_restarts.push_back(bus.restarts);
+      figures.frame_reads.push_back(bus.reads);
       figures.frame_stops.push_back(time);
     }
     bus.in_frame = false;
+    bus.read_control = false;
     bus.stop_seen = true;
-    bus.high = HighPhase::kOther;
   }
 }
 

@@ -15,17 +15,24 @@ struct TraceFigures {
   std::int64_t end_ns = 0;      // time of the last line change
   // SCL pulses between the device probe's leading STOP and its START.
   int clearing_pulses = 0;
-  // Each START ... STOP frame in order: its whole bytes (nine clocks each)
-  // and the times of its START and its STOP.
+  // Each START ... STOP frame in order: its whole bytes (nine clocks each),
+  // its repeated STARTs, whether it reads from the chip (a control byte with
+  // the read bit), and the times of its START and its STOP.
   std::vector<int> frame_bytes;
+  std::vector<int> frame_restarts;
+  std::vector<bool> frame_reads;
   std::vector<std::int64_t> frame_starts;
   std::vector<std::int64_t> frame_stops;
-  // Nanoseconds. SCL high in a data bit's clock and in the ninth
-  // (acknowledge) clock of a byte; SCL low between clocks; and from the
-  // master's change of SDA to the rise of SCL that follows it.
+  // Nanoseconds, for bytes the master sends: SCL high in a data bit's clock
+  // and in the ninth (acknowledge) clock; SCL low between clocks. For bytes
+  // it receives: SCL high in a data bit's clock, while the master samples
+  // SDA, and in its own acknowledge's clock. And from the master's change of
+  // SDA to the rise of SCL that follows it.
   std::vector<double> scl_high_data;
   std::vector<double> scl_high_ack;
   std::vector<double> scl_low;
+  std::vector<double> read_scl_high_data;
+  std::vector<double> read_scl_high_ack;
   std::vector<double> data_setup;
 };
 
