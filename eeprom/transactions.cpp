@@ -10,6 +10,18 @@ constexpr std::uint8_t kDeviceAddress = 0x54;
 constexpr std::uint8_t kAppControlByte = 0xB8;
 constexpr std::uint8_t kReadBit = 0x01;
 
+// Every transaction opens alike: its first two bytes are recorded, SDA is
+// sampled once (bus_free) to see that no slave holds the bus, then come the
+// START, the control byte and, if that was acknowledged, the word address.
+// True when both were acknowledged.
+bool SendAddress(std::uint8_t control, std::uint8_t word_address, bool& bus_free) {
+  last_control_byte = control;
+  last_word_address = word_address;
+  bus_free = BusFree();
+  SendStart();
+  return SendByte(last_control_byte) && SendByte(last_word_address);
+}
+
 // Start, control byte, word address, then the data bytes while each is
 // acknowledged; the stop is sent whatever happened, so the bus is idle again.
 // A transaction that found SDA held low before its start has written
@@ -19,14 +31,8 @@ constexpr std::uint8_t kReadBit = 0x01;
 // write only on the stop, which then may never have reached it.
 bool WriteBytes(std::uint8_t control, std::uint8_t word_address,
                 std::span<const std::uint8_t> data) {
-  last_control_byte = control;
-  last_word_address = word_address;
-  const bool bus_free = BusFree();
-  SendStart();
-  bool ack = SendByte(last_control_byte);
-  if (ack) {
-    ack = SendByte(last_word_address);
-  }
+  bool bus_free = false;
+  bool ack = SendAddress(control, word_address, bus_free);
   for (auto next = data.begin(); ack && next != data.end(); ++next) {
     ack = SendByte(*next);
   }
@@ -43,14 +49,8 @@ bool WriteBytes(std::uint8_t control, std::uint8_t word_address,
 // acknowledge, and on a port that failed at any point of it: a dead CTS reads
 // as zeros.
 bool ReadBytes(std::uint8_t control, std::uint8_t word_address, std::span<std::uint8_t> bytes) {
-  last_control_byte = control;
-  last_word_address = word_address;
-  const bool bus_free = BusFree();
-  SendStart();
-  bool ack = SendByte(last_control_byte);
-  if (ack) {
-    ack = SendByte(last_word_address);
-  }
+  bool bus_free = false;
+  bool ack = SendAddress(control, word_address, bus_free);
   if (ack) {
     SendStart();
     ack = SendByte(static_cast<std::uint8_t>(last_control_byte | kReadBit));
