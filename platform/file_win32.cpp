@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/system_error_win32.h"
 
 namespace {
 
@@ -76,18 +77,7 @@ bool cleanup_installed = false;
 // Explains a failed call by the system's text for GetLastError, which is
 // taken before anything else can change it.
 bool Failed(const char* call, const std::string& name) {
-  const DWORD error = GetLastError();
-  char text[512] = "";
-  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                      nullptr, error, 0, text, sizeof text, nullptr);
-  std::string reason(text, length);
-  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
-                             reason.back() == ' ' || reason.back() == '.')) {
-    reason.pop_back();
-  }
-  if (reason.empty()) {
-    reason = "error " + std::to_string(error);
-  }
+  const std::string reason = SystemErrorText(GetLastError());
   Diagnostic(std::string(call) + " '" + name + "': " + reason);
   return false;
 }

@@ -133,7 +133,7 @@ void ReportOpenFailure(const char* path, int error) {
   if (error == EWOULDBLOCK) {
     error = EBUSY;
   }
-  std::string report = "ebrilo: cannot open ";
+  std::string report = "cannot open ";
   report += path;
   report += ": ";
   report += std::strerror(error);
@@ -144,8 +144,7 @@ void ReportOpenFailure(const char* path, int error) {
   } else if (error == ENOTTY) {
     report += " (not a serial port)";
   }
-  report += "\r\n";
-  std::fputs(report.c_str(), stderr);
+  Diagnostic(report);
 }
 
 std::int32_t ChangeLine(int line, std::int32_t level) {

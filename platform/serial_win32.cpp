@@ -9,6 +9,7 @@
 
 #include "platform/platform.h"
 #include "platform/port_mode.h"
+#include "platform/system_error_win32.h"
 
 namespace {
 
@@ -63,25 +64,13 @@ bool Configure(HANDLE device, std::string_view mode) {
 // The program itself says only that the circuit was not found, which reads
 // like a wiring fault; this line tells the user what the system refused.
 void ReportOpenFailure(const std::string& path, DWORD error) {
-  char text[512] = "";
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                 text, sizeof text, nullptr);
-  std::string reason = text;
-  while (!reason.empty() &&
-         (reason.back() == '\r' || reason.back() == '\n' || reason.back() == ' ')) {
-    reason.pop_back();
-  }
-  if (reason.empty()) {
-    reason = "error " + std::to_string(error);
-  }
-  std::string report = "ebrilo: cannot open " + path + ": " + reason;
+  std::string report = "cannot open " + path + ": " + SystemErrorText(error);
   // A port is opened without sharing, so one in use elsewhere is refused as
   // access denied.
   if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
     report += " (held by another run or program)";
   }
-  report += "\r\n";
-  std::fputs(report.c_str(), stderr);
+  Diagnostic(report);
 }
 
 std::int32_t ChangeLine(DWORD function) {
