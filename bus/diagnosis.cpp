@@ -66,8 +66,8 @@ std::string WorkingSwitches(const BusOptions& found, const BusOptions& given) {
   }
   std::string line = "the circuit and the chip answer with " + list + ": run again with ";
   line += list.find(' ') == std::string::npos ? "that switch" : "those switches";
-  // Switches given that the circuit does not want must be left out, not
-  // added to.
+  // Switches given that the circuit does not want are named, so that the
+  // run is not repeated with them as well.
   const std::string dropped = SwitchList({given.invert_scl && !found.invert_scl,
                                           given.invert_sda_out && !found.invert_sda_out,
                                           given.invert_sda_in && !found.invert_sda_in});
