@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "bus/twowire.h"
 
+#include <string>
+
 #include "app/errors.h"
+#include "bus/diagnosis.h"
 #include "bus/serial_lines.h"
+#include "platform/platform.h"
 #include "timing/delay.h"
 
 std::uint8_t last_control_byte = 0;
@@ -11,15 +15,22 @@ std::uint16_t position = 0;
 
 namespace {
 
-// The chip's first data block, addressed for writing: it must answer the probe.
-constexpr std::uint8_t kProbeControlByte = 0xA8;
-
 // A slave interrupted in the middle of a byte may hold SDA low until it has
 // clocked out the rest of it: eight bits and an acknowledge at most.
 constexpr int kMaxClearingPulses = 9;
 
 // Time for the port's lines and the circuit's supply to settle after opening.
 constexpr std::uint32_t kPortSettleMs = 200;
+
+// The error goes to standard output as it always has; why it happened, and
+// which switches would work, goes to standard error before it.
+void ReportOpeningFailure(ErrorCode code, bool check_passed) {
+  const std::string finding = DiagnoseBus(check_passed);
+  if (!finding.empty()) {
+    Diagnostic(finding);
+  }
+  ReportError(code, true);
+}
 
 }  // namespace
 
@@ -139,10 +150,10 @@ void OpenBus() {
   last_word_address = 0;
   position = 0;
   if (!CheckCircuit()) {
-    ReportError(ErrorCode::NoCircuit, true);
+    ReportOpeningFailure(ErrorCode::NoCircuit, false);
   }
   if (!ProbeDevice(kProbeControlByte)) {
-    ReportError(ErrorCode::NoEeprom, true);
+    ReportOpeningFailure(ErrorCode::NoEeprom, true);
   }
 }
 

@@ -23,6 +23,9 @@ bool ReadAck();
 // after the last byte of a read. 28 line operations.
 std::uint8_t ReceiveByte(bool acknowledge);
 
+// The chip's first data block, addressed for writing: it must answer the probe.
+inline constexpr std::uint8_t kProbeControlByte = 0xA8;
+
 bool CheckCircuit();
 bool ProbeDevice(std::uint8_t control);
 
@@ -31,7 +34,8 @@ bool ProbeDevice(std::uint8_t control);
 bool BusFree();
 
 // Opens the port and checks the interface circuit and the chip; ends the run
-// with error 4 or 5 when either is missing.
+// with error 4 or 5 when either is missing, after trying the other inversion
+// switches and saying on standard error which ones would work.
 void OpenBus();
 
 // Leaves both lines high and releases the port.
