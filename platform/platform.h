@@ -3,6 +3,7 @@
 // one file per OS (posix or win32) so that no shared code has to ask which
 // system it runs on:
 //  - the serial port library: open and close a port, drive DTR and RTS, read CTS;
+//    the device a port name stands for, and the list of the machine's ports;
 //  - a millisecond tick counter and one turn of the thread's message queue;
 //  - the console streams, the dump file and the output file of a read.
 #pragma once
