@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "app/run.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "app/errors.h"
 #include "app/switches.h"
@@ -107,6 +109,28 @@ void ResetAppRegisters(const RunOptions& options) {
   }
 }
 
+// One line a port: the name to give /PORT:, the device and what it is, in
+// columns. Nothing is opened: opening a port moves its modem lines.
+void PrintSerialPorts() {
+  const std::vector<SerialPortInfo> ports = ListSerialPorts();
+  std::size_t name_width = 0;
+  std::size_t device_width = 0;
+  for (const SerialPortInfo& port : ports) {
+    name_width = std::max(name_width, port.name.size());
+    device_width = std::max(device_width, port.device.size());
+  }
+  for (const SerialPortInfo& port : ports) {
+    std::string line = port.name;
+    line.resize(name_width + 2, ' ');
+    line += port.device;
+    line.resize(name_width + 2 + device_width + 2, ' ');
+    ConsoleLine(line + port.description);
+  }
+  if (ports.empty()) {
+    ConsoleLine("No serial ports found.");
+  }
+}
+
 }  // namespace
 
 void RunSequence(std::span<const std::string_view> arguments) {
@@ -117,12 +141,17 @@ void RunSequence(std::span<const std::string_view> arguments) {
     ConsoleReadLine();
     std::exit(0);
   }
+  const RunOptions options = ParseSwitches(arguments);
   ConsoleLine("");
   PrintSeparator();
+  if (options.list_ports) {
+    PrintSerialPorts();
+    PauseAndExit(0);
+  }
   InitializeTimer();
 
-  const RunOptions options = ParseSwitches(arguments);
   bus_options = options.bus;
+  port_name = options.port;
   ignore_errors = options.ignore_errors;
 
   // The file name is argument 1 exactly as the platform delivered it.

@@ -2,6 +2,7 @@
 #include "app/switches.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "platform/platform.h"
 
@@ -12,6 +13,15 @@ bool HasSwitch(std::span<const std::string_view> arguments, std::string_view upp
   return std::any_of(arguments.begin(), arguments.end(), [&](std::string_view argument) {
     return argument == upper || argument == lower;
   });
+}
+
+// "/PORT:" with the keyword in any case; what follows is the port name.
+bool IsPortSwitch(std::string_view argument) {
+  constexpr std::string_view kKeyword = "/PORT:";
+  return argument.size() >= kKeyword.size() &&
+         std::equal(kKeyword.begin(), kKeyword.end(), argument.begin(), [](char a, char b) {
+           return a == std::toupper(static_cast<unsigned char>(b));
+         });
 }
 
 }  // namespace
@@ -28,13 +38,21 @@ RunOptions ParseSwitches(std::span<const std::string_view> arguments) {
   options.bus.invert_scl = HasSwitch(arguments, "/X", "/x");
   options.bus.invert_sda_out = HasSwitch(arguments, "/D", "/d");
   options.bus.invert_sda_in = HasSwitch(arguments, "/I", "/i");
+  // The last /PORT: wins.
+  for (const std::string_view argument : arguments) {
+    if (IsPortSwitch(argument)) {
+      options.port = argument.substr(6);
+    }
+  }
+  options.list_ports = options.port == "?";
   return options;
 }
 
 bool IsSwitch(std::string_view argument) {
   constexpr std::string_view kLetters = "PpBbEeRrVvXxDdIi";
-  return argument.size() == 2 && argument[0] == '/' &&
-         kLetters.find(argument[1]) != std::string_view::npos;
+  return (argument.size() == 2 && argument[0] == '/' &&
+          kLetters.find(argument[1]) != std::string_view::npos) ||
+         IsPortSwitch(argument);
 }
 
 bool AsksForUsage(std::span<const std::string_view> arguments) {
@@ -61,6 +79,9 @@ void PrintUsage() {
   ConsoleLine("  /X            Invert SCL. Default is direct.");
   ConsoleLine("  /D            Invert SDA-Out. Default is direct.");
   ConsoleLine("  /I            Invert SDA-In. Default is direct.");
+  ConsoleLine("  /PORT:name    Serial port, COM1 by default: COMn, or on Linux a device");
+  ConsoleLine("                such as ttyUSB0 or a path such as /dev/serial/by-id/...");
+  ConsoleLine("  /PORT:?       List the serial ports of this machine.");
   ConsoleLine("");
   ConsoleLine("Please report any bug to: ebrilo-bugs@example.org");
   ConsoleLine("");

@@ -9,19 +9,23 @@
 #include "bus/serial_lines.h"
 
 struct RunOptions {
-  bool app_reset = false;      // /P, as argument 1 only
-  bool byte_mode = false;      // /B
-  bool ignore_errors = false;  // /E
-  bool read_chip = false;      // /R: read the chip into the file
-  bool verify = false;         // /V
-  BusOptions bus;              // /X, /D, /I
+  bool app_reset = false;          // /P, as argument 1 only
+  bool byte_mode = false;          // /B
+  bool ignore_errors = false;      // /E
+  bool read_chip = false;          // /R: read the chip into the file
+  bool verify = false;             // /V
+  BusOptions bus;                  // /X, /D, /I
+  std::string_view port = "COM1";  // /PORT:name, the last one given
+  bool list_ports = false;         // /PORT:?
 };
 
 // arguments are argument 1 to the last. Each switch matches only as a whole
 // argument, in its upper- or lower-case form; anything else is ignored.
+// /PORT: is the one switch with a value: its keyword in any case, then the
+// port name as given. The views point into arguments.
 RunOptions ParseSwitches(std::span<const std::string_view> arguments);
 
-// True when argument is one of the switches, /P included, in either case.
+// True when argument is one of the switches, /P and /PORT: included.
 bool IsSwitch(std::string_view argument);
 
 // True when argument 1 asks for the usage text: /?, -h or --help. A file of

@@ -5,12 +5,9 @@
 #include "timing/delay.h"
 
 BusOptions bus_options;
+std::string port_name = "COM1";
 
 namespace {
-
-// The settings after the port name do not matter to the bus, which uses only
-// the modem lines; "stop=0" names no stop bit count and is ignored.
-constexpr const char* kPortMode = "COM1: baud=9600 parity=N data=8 stop=0";
 
 std::int32_t Asserted(bool high, bool inverted) {
   return high != inverted ? 1 : 0;
@@ -18,8 +15,14 @@ std::int32_t Asserted(bool high, bool inverted) {
 
 }  // namespace
 
+// The settings after the port name do not matter to the bus, which uses only
+// the modem lines; "stop=0" names no stop bit count and is ignored.
+std::string SerialPortMode() {
+  return port_name + ": baud=9600 parity=N data=8 stop=0";
+}
+
 void OpenSerialPort() {
-  OPENCOM(kPortMode);
+  OPENCOM(SerialPortMode().c_str());
 }
 
 void CloseSerialPort() {

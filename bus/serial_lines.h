@@ -5,6 +5,8 @@
 // line set to the level it already has is still set again and still waited on.
 #pragma once
 
+#include <string>
+
 // Direct polarity: an asserted modem line is a high (released) bus line.
 // Each flag swaps that for its own line.
 struct BusOptions {
@@ -16,6 +18,14 @@ struct BusOptions {
 // Read on every line change; set once by the run sequence before the port
 // is opened.
 extern BusOptions bus_options;
+
+// The port the bus is on: COM1 unless the command line named another. Set
+// once by the run sequence before the port is opened.
+extern std::string port_name;
+
+// The mode text the port is opened with: the port name and its settings.
+// PortDevicePath tells the device it stands for.
+std::string SerialPortMode();
 
 void OpenSerialPort();
 void CloseSerialPort();

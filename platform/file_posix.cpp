@@ -1,16 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "platform/interruption_posix.h"
 #include "platform/platform.h"
 
 bool NamesExistingFile(const char* name) {
@@ -43,17 +42,11 @@ std::int64_t FileSize(std::FILE* file) {
 
 namespace {
 
-// The signals that end a run from outside: Ctrl-C, kill, and a closed
-// terminal.
-constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP};
-
 std::string output_name;
 std::string temporary_name;
 int temporary = -1;
-// Set while the temporary exists under its own name; read by the signal
-// handler, which may run between any two instructions of the code below.
-volatile std::sig_atomic_t temporary_pending = 0;
-bool cleanup_installed = false;
+bool temporary_pending = false;
+bool discard_at_exit = false;
 
 // Explains a failed call by errno, which is taken before anything else can
 // change it.
@@ -61,45 +54,6 @@ bool Failed(const char* call, const std::string& name) {
   const int error_number = errno;
   Diagnostic(std::string(call) + " '" + name + "': " + std::strerror(error_number));
   return false;
-}
-
-// The handler's disposition was reset to the default on entry and the signal
-// is blocked while it runs, so raising it again ends the process, once the
-// handler returns, just as the signal would have without the handler.
-void RemoveTemporaryOnSignal(int signal_number) {
-  if (temporary_pending != 0) {
-    unlink(temporary_name.c_str());
-  }
-  raise(signal_number);
-}
-
-sigset_t InterruptionSet() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (const int signal_number : kInterruptions) {
-    sigaddset(&set, signal_number);
-  }
-  return set;
-}
-
-// A signal that the program was started ignoring (a background job's
-// Ctrl-C) stays ignored.
-void InstallCleanup() {
-  if (cleanup_installed) {
-    return;
-  }
-  cleanup_installed = true;
-  struct sigaction action {};
-  action.sa_handler = RemoveTemporaryOnSignal;
-  action.sa_mask = InterruptionSet();
-  action.sa_flags = static_cast<int>(SA_RESETHAND);
-  for (const int signal_number : kInterruptions) {
-    struct sigaction previous {};
-    if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN) {
-      sigaction(signal_number, &action, nullptr);
-    }
-  }
-  std::atexit(DiscardOutputFile);
 }
 
 bool WriteAll(int descriptor, std::span<const std::uint8_t> bytes) {
@@ -146,17 +100,21 @@ bool CreateOutputFile(const char* name) {
     return Failed("cannot create", output_name);
   }
   temporary_name = output_name + ".ebrilo-tmp-" + std::to_string(getpid());
-  InstallCleanup();
+  if (!discard_at_exit) {
+    discard_at_exit = true;
+    std::atexit(DiscardOutputFile);
+  }
   // No signal may come between the creation and the note that there is
   // something to remove.
-  const sigset_t interruptions = InterruptionSet();
-  sigset_t previous;
-  sigprocmask(SIG_BLOCK, &interruptions, &previous);
+  HoldInterruptions();
   temporary =
       open(temporary_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
   const int open_error = errno;
-  temporary_pending = temporary != -1 ? 1 : 0;
-  sigprocmask(SIG_SETMASK, &previous, nullptr);
+  temporary_pending = temporary != -1;
+  if (temporary_pending) {
+    RemoveWhenInterrupted(Leftover::OutputTemporary, temporary_name);
+  }
+  AllowInterruptions();
   if (temporary == -1) {
     errno = open_error;
     return Failed("cannot create", temporary_name);
@@ -179,7 +137,8 @@ bool PublishOutputFile(std::span<const std::uint8_t> bytes) {
   if (!MoveWithoutReplacing(temporary_name.c_str(), output_name.c_str())) {
     return Failed("cannot give the temporary file its name", output_name);
   }
-  temporary_pending = 0;
+  KeepWhenInterrupted(Leftover::OutputTemporary);
+  temporary_pending = false;
   return true;
 }
 
@@ -188,8 +147,9 @@ void DiscardOutputFile() {
     close(temporary);
     temporary = -1;
   }
-  if (temporary_pending != 0) {
+  if (temporary_pending) {
     unlink(temporary_name.c_str());
-    temporary_pending = 0;
+    KeepWhenInterrupted(Leftover::OutputTemporary);
+    temporary_pending = false;
   }
 }

@@ -3,6 +3,7 @@
 // one file per OS (posix or win32) so that no shared code has to ask which
 // system it runs on:
 //  - the serial port library: open and close a port, drive DTR and RTS, read CTS;
+//    the device a port name stands for, and the list of the machine's ports;
 //  - a millisecond tick counter and one turn of the thread's message queue;
 //  - the console streams, the dump file and the output file of a read.
 #pragma once
@@ -10,7 +11,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 // Serial port library. The port named in the mode text (for example
 // "COM1: baud=9600 parity=N data=8 stop=0") is opened by OPENCOM and acted on
@@ -27,6 +30,29 @@ std::int32_t CTS();
 // USB adapter pulled out, a device that has no modem lines). The failure is
 // remembered until the next OPENCOM; CTS reads 0 while it lasts.
 bool PortFailed();
+
+// The device that the port name at the start of a mode text stands for.
+// POSIX: a name holding '/' is a path, used as given; "COMn" is
+// /dev/ttyS(n-1); any other name is a device in /dev. Windows: "COMn", n from
+// 1 to 255, is \\.\COMn (the bare name reaches only COM1 to COM9); a name
+// beginning \\.\ is used as given. Empty when the name cannot be a port:
+// OPENCOM then fails, after ReportUnusablePortName.
+std::string PortDevicePath(std::string_view mode);
+
+// One line on standard error saying that the port named by the mode text
+// cannot be a port, and what a port name looks like here.
+void ReportUnusablePortName(std::string_view mode);
+
+// A serial port this machine has, as the listing shows it.
+struct SerialPortInfo {
+  std::string name;         // what to name the port by in the mode text
+  std::string device;       // the device that name opens
+  std::string description;  // what it is, and who holds it
+};
+
+// The serial ports this machine has, found without opening any (opening a
+// port moves its modem lines), in the order the system gives them.
+std::vector<SerialPortInfo> ListSerialPorts();
 
 // Milliseconds since some fixed point, unsigned 32-bit, wrapping.
 std::uint32_t TickCount();

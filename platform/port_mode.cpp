@@ -44,15 +44,26 @@ void ApplySetting(PortMode& mode, std::string_view key, std::string_view value) 
   }
 }
 
+// "COM" in any case, as Windows takes its device names.
+bool IsComPrefix(std::string_view prefix) {
+  return std::ranges::equal(prefix, std::string_view("COM"), [](char a, char b) {
+    return std::toupper(static_cast<unsigned char>(a)) == b;
+  });
+}
+
 }  // namespace
 
 PortMode ParsePortMode(std::string_view text) {
   PortMode mode;
-  const std::string_view name = text.substr(0, text.find_first_of(": "));
-  if (name.size() > 3 && (name.starts_with("COM") || name.starts_with("com"))) {
-    mode.port_number = NumberIn(name.substr(3), 1, 255);
+  auto end = text.rfind(": ");
+  if (end == std::string_view::npos) {
+    end = text.ends_with(':') ? text.size() - 1 : std::min(text.find(' '), text.size());
   }
-  text.remove_prefix(name.size());
+  mode.name = text.substr(0, end);
+  if (mode.name.size() > 3 && IsComPrefix(mode.name.substr(0, 3))) {
+    mode.port_number = NumberIn(mode.name.substr(3), 1, 255);
+  }
+  text.remove_prefix(std::min(end + 1, text.size()));
   for (std::string_view word = NextWord(text); !word.empty(); word = NextWord(text)) {
     const auto equals = word.find('=');
     if (equals != std::string_view::npos) {

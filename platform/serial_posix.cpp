@@ -11,58 +11,19 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/port_lock_posix.h"
 #include "platform/port_mode.h"
 
 namespace {
 
 int port = -1;
-int port_lock = -1;
 bool port_failed = false;
-
-// Linux raises DTR and RTS whenever a tty is opened, and TIOCEXCL does not
-// stop root: a second run could move the lines of a run in progress before
-// the lock on the device itself turned it away. So each run first takes a
-// lock file of the port's own, before the device is opened. Where no lock file
-// can be made (no lock directory), the lock on the device still holds.
-// Returns false with errno set when another run holds the lock.
-bool LockPortName(const char* path) {
-  const std::string lock_path = PortLockPath(path);
-  // The lock directory is writable by everyone, so anything may be waiting
-  // there. O_NOFOLLOW: a planted symbolic link must not make us open anything
-  // else. O_NONBLOCK: a planted named pipe must not hang the open. Whatever is
-  // not a plain file counts as no lock file at all.
-  const int lock = open(lock_path.c_str(),
-                        O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
-  if (lock == -1) {
-    return true;
-  }
-  struct stat status {};
-  if (fstat(lock, &status) != 0 || !S_ISREG(status.st_mode)) {
-    close(lock);
-    return true;
-  }
-  if (flock(lock, LOCK_EX | LOCK_NB) != 0) {
-    const int error = errno;
-    close(lock);
-    errno = error;
-    return false;
-  }
-  port_lock = lock;
-  return true;
-}
-
-void UnlockPortName() {
-  if (port_lock != -1) {
-    close(port_lock);
-    port_lock = -1;
-  }
-}
 
 speed_t SpeedFor(int baud) {
   switch (baud) {
@@ -161,22 +122,21 @@ std::int32_t ChangeLine(int line, std::int32_t level) {
 
 }  // namespace
 
-std::string ComDevicePath(std::string_view mode) {
-  const int number = ParsePortMode(mode).port_number;
-  return number == 0 ? std::string() : "/dev/ttyS" + std::to_string(number - 1);
-}
-
-std::string PortLockPath(const char* device) {
-  std::string name = device;
-  std::replace(name.begin(), name.end(), '/', '_');
-  return "/run/lock/ebrilo" + name + ".lock";
-}
-
 std::int32_t OpenSerialDevice(const char* path, std::string_view mode) {
   CLOSECOM();
   port_failed = true;
-  if (!LockPortName(path)) {
+  // Linux raises DTR and RTS whenever a tty is opened, and TIOCEXCL does not
+  // stop root: a second run could move the lines of a run in progress before
+  // the lock on the device itself turned it away. So the port's lock file is
+  // taken first, before the device is opened.
+  char* resolved = realpath(path, nullptr);
+  if (resolved == nullptr) {
     ReportOpenFailure(path, errno);
+    return -1;
+  }
+  const std::string device_file = resolved;
+  std::free(resolved);
+  if (!LockPort(device_file, path)) {
     return -1;
   }
   // O_NOCTTY: the port must not become our controlling terminal. O_NONBLOCK:
@@ -184,7 +144,7 @@ std::int32_t OpenSerialDevice(const char* path, std::string_view mode) {
   const int device = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (device == -1) {
     ReportOpenFailure(path, errno);
-    UnlockPortName();
+    UnlockPort();
     return -1;
   }
   // Nobody else may drive these lines during a run. flock holds against root
@@ -195,7 +155,7 @@ std::int32_t OpenSerialDevice(const char* path, std::string_view mode) {
       !Configure(device, mode)) {
     ReportOpenFailure(path, errno);
     close(device);
-    UnlockPortName();
+    UnlockPort();
     return -1;
   }
   port = device;
@@ -204,10 +164,11 @@ std::int32_t OpenSerialDevice(const char* path, std::string_view mode) {
 }
 
 std::int32_t OPENCOM(const char* mode) {
-  const std::string path = ComDevicePath(mode);
+  const std::string path = PortDevicePath(mode);
   if (path.empty()) {
     CLOSECOM();
     port_failed = true;
+    ReportUnusablePortName(mode);
     return -1;
   }
   return OpenSerialDevice(path.c_str(), mode);
@@ -219,7 +180,7 @@ std::int32_t CLOSECOM() {
   }
   const int result = close(port);
   port = -1;
-  UnlockPortName();
+  UnlockPort();
   return result == 0 ? 0 : -1;
 }
 

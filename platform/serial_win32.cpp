@@ -16,13 +16,6 @@ namespace {
 HANDLE port = INVALID_HANDLE_VALUE;
 bool port_failed = false;
 
-// "COMn" at the start of the mode text, as the device path \\.\COMn: the plain
-// name reaches only COM1 to COM9. Empty when the text names no such port.
-std::string ComDevicePath(std::string_view mode) {
-  const int number = ParsePortMode(mode).port_number;
-  return number == 0 ? std::string() : "\\\\.\\COM" + std::to_string(number);
-}
-
 void ApplyMode(DCB& settings, const PortMode& mode) {
   if (mode.baud != 0) {
     settings.BaudRate = static_cast<DWORD>(mode.baud);
@@ -89,8 +82,9 @@ std::int32_t ChangeLine(DWORD function) {
 std::int32_t OPENCOM(const char* mode) {
   CLOSECOM();
   port_failed = true;
-  const std::string path = ComDevicePath(mode);
+  const std::string path = PortDevicePath(mode);
   if (path.empty()) {
+    ReportUnusablePortName(mode);
     return -1;
   }
   // No sharing: nobody else may drive these lines during a run.

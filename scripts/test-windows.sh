@@ -57,7 +57,9 @@ trap '"$wineserver" -k >/dev/null 2>&1 || true' EXIT
 
 # Wine maps COM1 to this machine's first serial device, which may be its
 # console: ebrilo.exe itself runs here only where it stops before the port
-# (no arguments); everything else runs ebrilo-sim.exe, whose port is simulated.
+# (no arguments, /PORT:?) or on COM12, which the end-to-end test points at a
+# pseudo-terminal of its own; everything else runs ebrilo-sim.exe, whose port
+# is simulated.
 echo "== Usage text: Windows build against the Linux build"
 cmake --preset default -B "$host_build" >/dev/null
 cmake --build "$host_build" --target ebrilo

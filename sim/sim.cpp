@@ -293,8 +293,14 @@ std::int32_t DriveLine(std::int32_t& line, std::int32_t level) {
 }  // namespace
 
 // The mode text names a port and its serial settings; the simulated port has
-// no data lines, so it needs none of them.
-std::int32_t OPENCOM(const char*) {
+// no data lines, so it needs none of them. The circuit is behind whatever
+// name is given, as long as it could name a port at all.
+std::int32_t OPENCOM(const char* mode) {
+  if (PortDevicePath(mode).empty()) {
+    ReportUnusablePortName(mode);
+    port_failed = true;
+    return -1;
+  }
   DeferStops();
   const std::int32_t result = OpenSession();
   AllowStops();

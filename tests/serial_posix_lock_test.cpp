@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -23,6 +24,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/port_lock_posix.h"
 #include "platform/serial_posix.h"
 #include "tests/pseudo_terminal.h"
 
@@ -49,6 +51,34 @@ int InChild(const std::function<int()>& body) {
   int status = 0;
   waitpid(child, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A process id that no longer runs: a child that has ended and been reaped.
+pid_t EndedProcess() {
+  const pid_t child = fork();
+  if (child == 0) {
+    _exit(0);
+  }
+  waitpid(child, nullptr, 0);
+  return child;
+}
+
+std::string FileText(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+bool Exists(const std::string& path) {
+  struct stat status {};
+  return lstat(path.c_str(), &status) == 0;
+}
+
+// A lock file in the convention's format, as another program leaves it.
+void PlantLock(const std::string& path, pid_t pid) {
+  unlink(path.c_str());
+  char text[16];
+  std::snprintf(text, sizeof(text), "%10d\n", static_cast<int>(pid));
+  std::ofstream(path) << text;
 }
 
 bool DropToNobody() {
@@ -80,11 +110,15 @@ class PortLock : public testing::Test {
     // Open to everyone, so that only the run's hold on it can keep an
     // ordinary user out.
     ASSERT_EQ(chmod(slave_.c_str(), 0666), 0);
+    lock_path_ = PortLockPath(slave_.c_str());
+    // A lock left by an earlier test on a pty of the same number.
+    unlink(lock_path_.c_str());
   }
 
   void TearDown() override {
     CLOSECOM();
     close(master_);
+    unlink(lock_path_.c_str());
   }
 
   // The second program: it tries to take the port, then to drive its lines.
@@ -119,6 +153,7 @@ class PortLock : public testing::Test {
 
   int master_ = -1;
   std::string slave_;
+  std::string lock_path_;
 };
 
 // Root gets past TIOCEXCL to the open, but not past the lock: its settings
@@ -173,33 +208,143 @@ TEST_F(PortLock, OrdinaryUserIsRefusedAtTheOpen) {
 
 // Opening a tty raises DTR and RTS, even for root, whom TIOCEXCL does not
 // stop. The lock file is taken before the device is opened, so a second run
-// is turned away before its open could touch the lines: while another process
-// holds that lock, even a free port is not opened.
+// is turned away before its open could touch the lines: while a running
+// process holds that lock, even a free port is not opened.
 TEST_F(PortLock, LockFileIsTakenBeforeTheDeviceIsOpened) {
-  const int held = open(PortLockPath(slave_.c_str()).c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
-  ASSERT_NE(held, -1) << "no lock directory";
-  ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+  PlantLock(lock_path_, getpid());
+  const std::string held = FileText(lock_path_);
   EXPECT_EQ(InChild([this] { return SecondOpener(); }), kTurnedAway);
   EXPECT_TRUE(OthersCanLock()) << "the device was opened and locked";
-  close(held);
+  EXPECT_EQ(FileText(lock_path_), held) << "the lock was not left as it was";
+  unlink(lock_path_.c_str());
   EXPECT_EQ(InChild([this] { return OpenSerialDevice(slave_.c_str(), kMode) == 0 ? 0 : 1; }), 0);
 }
 
-// The lock directory is writable by everyone: a named pipe planted at the
-// lock path must neither hang the open nor keep the port from a run. It is
-// passed over as if no lock file could be made; the device is still locked.
-TEST_F(PortLock, NamedPipeAtTheLockPathIsPassedOver) {
-  const std::string lock_path = PortLockPath(slave_.c_str());
-  unlink(lock_path.c_str());
-  ASSERT_EQ(mkfifo(lock_path.c_str(), 0666), 0) << "no lock directory";
-  EXPECT_EQ(InChild([this] {
-              return OpenSerialDevice(slave_.c_str(), kMode) == 0 && !OthersCanLock() ? 0 : 1;
+// The lock file is the one terminal programs look for: LCK.. and the base
+// name of the device that symbolic links lead to, so a by-id style link and
+// the device share it; it holds the process id as ten digits and a newline,
+// and goes with the port.
+TEST_F(PortLock, LockFileFollowsTheConventionAndGoesWithThePort) {
+  EXPECT_EQ(lock_path_, "/run/lock/LCK.." + slave_.substr(slave_.rfind('/') + 1));
+  const std::string by_id = testing::TempDir() + "ebrilo-by-id-" + std::to_string(getpid());
+  unlink(by_id.c_str());
+  ASSERT_EQ(symlink(slave_.c_str(), by_id.c_str()), 0);
+  EXPECT_EQ(PortLockPath(by_id.c_str()), lock_path_);
+
+  ASSERT_EQ(OpenSerialDevice(by_id.c_str(), kMode), 0);
+  char expected[16];
+  std::snprintf(expected, sizeof(expected), "%10d\n", static_cast<int>(getpid()));
+  EXPECT_EQ(FileText(lock_path_), expected);
+  EXPECT_EQ(FileText(lock_path_).size(), 11U);
+  EXPECT_EQ(LockOwner(lock_path_), getpid());
+  EXPECT_EQ(InChild([this] { return SecondOpener(); }), kTurnedAway);
+  EXPECT_EQ(CLOSECOM(), 0);
+  EXPECT_FALSE(Exists(lock_path_));
+  unlink(by_id.c_str());
+}
+
+// A lock whose process has ended is taken over and said so; one that names a
+// running process refuses the port, naming that process.
+TEST_F(PortLock, StaleLockIsTakenOverAndALiveOneRefusesThePort) {
+  const pid_t ended = EndedProcess();
+  PlantLock(lock_path_, ended);
+  EXPECT_EQ(LockOwner(lock_path_), 0);
+  EXPECT_EQ(StandardErrorOf([this] {
+              const bool opened = OpenSerialDevice(slave_.c_str(), kMode) == 0;
+              return opened && LockOwner(lock_path_) == getpid() && CLOSECOM() == 0 ? 0 : 1;
             }),
-            0);
-  struct stat status {};
-  EXPECT_EQ(lstat(lock_path.c_str(), &status), 0);
-  EXPECT_TRUE(S_ISFIFO(status.st_mode));
-  unlink(lock_path.c_str());
+            "ebrilo: " + lock_path_ + ": stale lock of process " + std::to_string(ended) +
+                ", which no longer runs; taken over\r\n");
+  EXPECT_FALSE(Exists(lock_path_)) << "the run removed its lock at its end";
+
+  PlantLock(lock_path_, getpid());
+  EXPECT_EQ(StandardErrorOf([this] { return OpenSerialDevice(slave_.c_str(), kMode); }),
+            "ebrilo: cannot open " + slave_ + ": held by process " + std::to_string(getpid()) +
+                " (" + lock_path_ + ")\r\n");
+  EXPECT_EQ(LockOwner(lock_path_), getpid());
+}
+
+// Several runs find the same stale lock at once: exactly one of them gets the
+// port's lock. Each winner keeps it until all have tried.
+TEST_F(PortLock, OnlyOneRunTakesOverAStaleLock) {
+  constexpr int kRuns = 4;
+  for (int round = 0; round < 5; ++round) {
+    PlantLock(lock_path_, EndedProcess());
+    int start[2];
+    ASSERT_EQ(pipe(start), 0);
+    pid_t runs[kRuns];
+    for (pid_t& run : runs) {
+      run = fork();
+      if (run == 0) {
+        close(start[1]);
+        char go = 0;
+        const bool started = read(start[0], &go, 1) == 0;
+        const bool locked =
+            started && LockPort(slave_, slave_.c_str()) && LockOwner(lock_path_) == getpid();
+        usleep(300000);
+        _exit(locked ? 0 : 1);
+      }
+    }
+    close(start[0]);
+    close(start[1]);
+    int winners = 0;
+    for (const pid_t run : runs) {
+      int status = 0;
+      waitpid(run, &status, 0);
+      winners += WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(winners, 1) << "round " << round;
+  }
+}
+
+// SIGTERM (like Ctrl-C and a closed terminal) removes the lock on its way out
+// and still ends the run as the signal does.
+TEST_F(PortLock, InterruptedRunRemovesItsLock) {
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t run = fork();
+  if (run == 0) {
+    close(ready[0]);
+    if (OpenSerialDevice(slave_.c_str(), kMode) == 0) {
+      (void)!write(ready[1], "r", 1);
+    }
+    for (;;) {
+      pause();
+    }
+  }
+  close(ready[1]);
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  close(ready[0]);
+  EXPECT_EQ(LockOwner(lock_path_), run);
+  kill(run, SIGTERM);
+  int status = 0;
+  waitpid(run, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  EXPECT_FALSE(Exists(lock_path_));
+}
+
+// The lock folder is writable by everyone: a named pipe or a symbolic link
+// planted at the lock's name must neither hang the open nor be followed nor
+// keep the port from a run. It is passed over, said so, and left alone; the
+// device is still locked.
+TEST_F(PortLock, NamedPipeOrSymbolicLinkAtTheLockPathIsPassedOver) {
+  const std::string target = testing::TempDir() + "ebrilo-lock-target-" + std::to_string(getpid());
+  unlink(target.c_str());
+  ASSERT_EQ(mkfifo(lock_path_.c_str(), 0666), 0) << "no lock directory";
+  const std::string passed_over = "ebrilo: " + lock_path_ + ": not a regular file; passed over\r\n";
+  for (int planted = 0; planted < 2; ++planted) {
+    EXPECT_EQ(StandardErrorOf([this] {
+                return OpenSerialDevice(slave_.c_str(), kMode) == 0 && !OthersCanLock() ? 0 : 1;
+              }),
+              passed_over);
+    struct stat status {};
+    EXPECT_EQ(lstat(lock_path_.c_str(), &status), 0);
+    EXPECT_TRUE(planted == 0 ? S_ISFIFO(status.st_mode) : S_ISLNK(status.st_mode));
+    unlink(lock_path_.c_str());
+    ASSERT_EQ(symlink(target.c_str(), lock_path_.c_str()), 0);
+  }
+  EXPECT_FALSE(Exists(target)) << "the link was followed";
 }
 
 // A port that does not open is explained on standard error: the device, the
@@ -218,14 +363,13 @@ TEST_F(PortLock, OpenFailureIsExplainedOnStandardError) {
                 ": Permission denied (the user must be in the dialout group)\r\n");
   ASSERT_EQ(chmod(slave_.c_str(), 0666), 0);
 
-  const std::string busy = "ebrilo: cannot open " + slave_ +
-                           ": Device or resource busy (held by another run or program)\r\n";
-  const int held = open(PortLockPath(slave_.c_str()).c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
-  ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
-  EXPECT_EQ(StandardErrorOf(open_port), busy) << "lock file held by another run";
-  close(held);
-  ASSERT_EQ(OpenSerialDevice(slave_.c_str(), kMode), 0);
-  EXPECT_EQ(StandardErrorOf(open_port), busy) << "device held by another program";
+  // A program that locks the device but writes no lock file.
+  const int holder = open(slave_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(StandardErrorOf(open_port),
+            "ebrilo: cannot open " + slave_ +
+                ": Device or resource busy (held by another run or program)\r\n");
+  close(holder);
 }
 
 }  // namespace

@@ -17,7 +17,9 @@ namespace {
 
 constexpr const char* kMode = "COM1: baud=9600 parity=N data=8 stop=0";
 
-TEST(ComDevicePathTest, MapsComNumbersToTtyDevices) {
+// /PORT: names on Linux: a path as given, COMn as the n-th on-board port,
+// anything else a device in /dev. An empty name cannot be a port.
+TEST(PortDevicePathTest, MapsPortNamesToDevices) {
   const struct {
     const char* mode;
     const char* path;
@@ -26,19 +28,21 @@ TEST(ComDevicePathTest, MapsComNumbersToTtyDevices) {
       {"COM10", "/dev/ttyS9"},
       {"COM2 baud=9600", "/dev/ttyS1"},
       {"com3:", "/dev/ttyS2"},
-      {"COM0:", ""},
-      {"COM:", ""},
-      {"COM", ""},
-      {"COM1x:", ""},
-      {"COM-1:", ""},
-      {"COM+1:", ""},
-      {"COM99999999999999999999:", ""},
-      {"LPT1:", ""},
-      {" COM1:", ""},
+      {"ttyUSB0: baud=9600", "/dev/ttyUSB0"},
+      {"ttyACM1: baud=9600", "/dev/ttyACM1"},
+      {"/dev/ttyS4: baud=9600", "/dev/ttyS4"},
+      {"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0: baud=9600",
+       "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"},
+      {"/dev/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0: baud=9600",
+       "/dev/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0"},
+      {"./ttyX: baud=9600", "./ttyX"},
+      {"COM0:", "/dev/COM0"},
+      {"COM1x:", "/dev/COM1x"},
+      {": baud=9600", ""},
       {"", ""},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ComDevicePath(c.mode), c.path) << '"' << c.mode << '"';
+    EXPECT_EQ(PortDevicePath(c.mode), c.path) << '"' << c.mode << '"';
   }
 }
 
@@ -81,9 +85,9 @@ TEST_F(SerialPosixTest, MissingDeviceLeavesAFailedPortWithDeadLines) {
   ExpectDeadLines();
 }
 
-// A mode text naming no COM port opens nothing at all.
+// A mode text naming no port opens nothing at all.
 TEST_F(SerialPosixTest, ModeWithoutAPortNameFails) {
-  EXPECT_NE(OPENCOM("LPT1: baud=9600"), 0);
+  EXPECT_NE(OPENCOM(": baud=9600"), 0);
   ExpectDeadLines();
 }
 

@@ -54,4 +54,44 @@ TEST(SwitchesTest, ParseSwitchesMatchesWholeArgumentsOnly) {
   }
 }
 
+// /PORT: carries the port name as given, after its keyword in any case; the
+// last one wins, argument 1 included, and "?" asks for the port listing.
+TEST(SwitchesTest, PortSwitchNamesThePort) {
+  const struct {
+    const char* scenario;
+    std::vector<std::string_view> arguments;
+    std::string_view port;
+    bool list_ports;
+    const char* flags;
+  } cases[] = {
+      {"no /PORT: is COM1", {"dump.bin", "/b"}, "COM1", false, "B"},
+      {"a path as given",
+       {"dump.bin", "/PORT:/dev/serial/by-id/usb-X if00"},
+       "/dev/serial/by-id/usb-X if00",
+       false,
+       ""},
+      {"keyword in any case", {"dump.bin", "/port:ttyUSB0", "/x"}, "ttyUSB0", false, "X"},
+      {"mixed case keyword, name case kept", {"/P", "/Port:Com5"}, "Com5", false, "P"},
+      {"the last one wins", {"dump.bin", "/PORT:COM3", "/PORT:ttyACM0"}, "ttyACM0", false, ""},
+      {"an empty name", {"dump.bin", "/PORT:"}, "", false, ""},
+      {"the listing", {"/PORT:?"}, "?", true, ""},
+      {"a later name overrides the listing", {"/PORT:?", "/PORT:COM2"}, "COM2", false, ""},
+      {"near misses",
+       {"dump.bin", "/PORT", "-PORT:COM2", "/PORTS:COM2", "PORT:COM2"},
+       "COM1",
+       false,
+       ""},
+  };
+  for (const auto& c : cases) {
+    const RunOptions options = ParseSwitches(c.arguments);
+    EXPECT_EQ(options.port, c.port) << c.scenario;
+    EXPECT_EQ(options.list_ports, c.list_ports) << c.scenario;
+    EXPECT_EQ(SetFlags(options), c.flags) << c.scenario;
+  }
+  // A /PORT: in the place of the file name is a switch, so /R refuses it.
+  EXPECT_TRUE(IsSwitch("/PORT:COM2"));
+  EXPECT_TRUE(IsSwitch("/port:"));
+  EXPECT_FALSE(IsSwitch("/PORT"));
+}
+
 }  // namespace

@@ -74,7 +74,7 @@ void Redirect(const std::string& path, int flags, int target) {
   for (const int number : {SIGPIPE, SIGXFSZ, SIGINT, SIGTERM, SIGHUP}) {
     signal(number, SIG_DFL);
   }
-  std::vector<std::string> command = ProgramCommand();
+  std::vector<std::string> command = setup.command.empty() ? ProgramCommand() : setup.command;
   command.insert(command.end(), setup.arguments.begin(), setup.arguments.end());
   std::vector<char*> argv;
   for (std::string& word : command) {

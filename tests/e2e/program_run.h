@@ -15,6 +15,7 @@ struct ProgramRun {
 };
 
 struct ProgramSetup {
+  std::vector<std::string> command;  // empty: ProgramCommand()
   std::vector<std::string> arguments;
   std::string sim;                       // EBRILO_SIM for the simulated chip
   std::string stdin_path = "/dev/null";  // empty: standard input closed
