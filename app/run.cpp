@@ -153,6 +153,7 @@ void RunSequence(std::span<const std::string_view> arguments) {
   bus_options = options.bus;
   port_name = options.port;
   ignore_errors = options.ignore_errors;
+  ack_polling = options.fast_writes;
 
   // The file name is argument 1 exactly as the platform delivered it.
   const std::string file_name(arguments[0]);

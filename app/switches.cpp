@@ -33,6 +33,7 @@ RunOptions ParseSwitches(std::span<const std::string_view> arguments) {
   options.app_reset = !arguments.empty() && (arguments[0] == "/P" || arguments[0] == "/p");
   options.byte_mode = HasSwitch(arguments, "/B", "/b");
   options.ignore_errors = HasSwitch(arguments, "/E", "/e");
+  options.fast_writes = HasSwitch(arguments, "/F", "/f");
   options.read_chip = HasSwitch(arguments, "/R", "/r");
   options.verify = HasSwitch(arguments, "/V", "/v");
   options.bus.invert_scl = HasSwitch(arguments, "/X", "/x");
@@ -49,7 +50,7 @@ RunOptions ParseSwitches(std::span<const std::string_view> arguments) {
 }
 
 bool IsSwitch(std::string_view argument) {
-  constexpr std::string_view kLetters = "PpBbEeRrVvXxDdIi";
+  constexpr std::string_view kLetters = "PpBbEeFfRrVvXxDdIi";
   return (argument.size() == 2 && argument[0] == '/' &&
           kLetters.find(argument[1]) != std::string_view::npos) ||
          IsPortSwitch(argument);
@@ -73,6 +74,7 @@ void PrintUsage() {
   ConsoleLine("                Has no effect with /P.");
   ConsoleLine("  /E            Ignore errors and keep writing (not recommended).");
   ConsoleLine("                Has no effect with /P.");
+  ConsoleLine("  /F            Fast writes: poll the eeprom for the end of each write cycle.");
   ConsoleLine("  /R            Read the eeprom into the file instead of writing it.");
   ConsoleLine("                Has no effect with /P.");
   ConsoleLine("  /V            Verify: read the eeprom back and compare (with /R: read twice).");

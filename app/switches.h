@@ -12,6 +12,7 @@ struct RunOptions {
   bool app_reset = false;          // /P, as argument 1 only
   bool byte_mode = false;          // /B
   bool ignore_errors = false;      // /E
+  bool fast_writes = false;        // /F: acknowledge polling after each write
   bool read_chip = false;          // /R: read the chip into the file
   bool verify = false;             // /V
   BusOptions bus;                  // /X, /D, /I

@@ -46,6 +46,13 @@ constexpr int kRestartDelays = 4;
 constexpr std::int64_t kPortSettleTicks = 200;
 constexpr std::int64_t kWriteSettleTicks = 51;
 
+// With /F a write is followed by polls instead of the fixed wait: a START,
+// the control byte with its acknowledge and a STOP. Its budget is the
+// simulated chip's write cycle (the simulator's default, named in the run's
+// settings) and one poll.
+constexpr int kPollDelays = kFrameDelays + kDelaysPerByte;
+constexpr std::int64_t kChipWriteCycleMs = 5;
+
 // A whole run may take at most 2% longer than its protocol.
 constexpr double kRunTolerance = 0.02;
 
@@ -62,6 +69,7 @@ struct SimRun {
   std::string title;      // as the table shows it
   std::string arguments;  // after the program name
   Outcome outcome = Outcome::kChipHoldsDump;
+  bool polls = false;  // /F: polls follow each write
 };
 
 // What the protocol takes for one run, in nanoseconds, beside the count of
@@ -130,11 +138,39 @@ int InFrameDelays(const TraceFigures& trace, std::size_t frame) {
          kRestartDelays * trace.frame_restarts[frame];
 }
 
+// The trace with the polls of a /F run taken out of its frames: after the
+// device probe, every frame of a single byte that does not read. Returns how
+// many there were.
+int RemovePolls(TraceFigures& trace) {
+  TraceFigures kept = trace;
+  kept.frame_bytes.clear();
+  kept.frame_restarts.clear();
+  kept.frame_reads.clear();
+  kept.frame_starts.clear();
+  kept.frame_stops.clear();
+  int polls = 0;
+  for (std::size_t frame = 0; frame < trace.frame_bytes.size(); ++frame) {
+    if (frame > 0 && trace.frame_bytes[frame] == 1 && !trace.frame_reads[frame]) {
+      ++polls;
+      continue;
+    }
+    kept.frame_bytes.push_back(trace.frame_bytes[frame]);
+    kept.frame_restarts.push_back(trace.frame_restarts[frame]);
+    kept.frame_reads.push_back(trace.frame_reads[frame]);
+    kept.frame_starts.push_back(trace.frame_starts[frame]);
+    kept.frame_stops.push_back(trace.frame_stops[frame]);
+  }
+  trace = kept;
+  return polls;
+}
+
 // The start-up and calibration the run measured itself, the port's settling
 // wait, every primitive's bit delay and every write's settling wait. Every
 // frame after the device probe is a write or a read; a write's wait starts
-// when the bit delay after its STOP ends, and a read has none.
-Budget ProtocolBudget(const TraceFigures& trace, double bit_delay_ns) {
+// when the bit delay after its STOP ends, and a read has none. With /F (the
+// polls taken out of the trace) a write waits the chip's write cycle and one
+// poll instead.
+Budget ProtocolBudget(const TraceFigures& trace, double bit_delay_ns, bool polls) {
   Budget budget;
   budget.delays =
       kOpenCheckCloseDelays + kProbeStopDelays + kDelaysPerClearingPulse * trace.clearing_pulses;
@@ -148,10 +184,11 @@ Budget ProtocolBudget(const TraceFigures& trace, double bit_delay_ns) {
   budget.bus = budget.delays * bit_delay_ns;
   for (std::size_t frame = 0; frame < trace.frame_stops.size(); ++frame) {
     const bool write = frame > 0 && !trace.frame_reads[frame];
-    budget.waits.push_back(
-        write ? TickWaitNs(origin + static_cast<double>(trace.frame_stops[frame]) + bit_delay_ns,
-                           kWriteSettleTicks)
-              : 0);
+    const double poll_wait =
+        static_cast<double>(kChipWriteCycleMs) * kNsPerMs + kPollDelays * bit_delay_ns;
+    const double fixed_wait = TickWaitNs(
+        origin + static_cast<double>(trace.frame_stops[frame]) + bit_delay_ns, kWriteSettleTicks);
+    budget.waits.push_back(write ? (polls ? poll_wait : fixed_wait) : 0);
     budget.write_waits += budget.waits.back();
     budget.writes += write ? 1 : 0;
   }
@@ -186,18 +223,23 @@ void AddTraceRows(const std::string& title, const TraceFigures& trace, double bi
          Against(between, between_expected));
 }
 
-void AddRunRows(const SimRun& run, const TraceFigures& trace, long count, double bit_delay_ns,
+void AddRunRows(const SimRun& run, const TraceFigures& traced, long count, double bit_delay_ns,
                 std::int64_t started, std::int64_t ended) {
-  const Budget budget = ProtocolBudget(trace, bit_delay_ns);
+  TraceFigures trace = traced;
+  const int polls = run.polls ? RemovePolls(trace) : 0;
+  const Budget budget = ProtocolBudget(trace, bit_delay_ns, run.polls);
   const double wall = static_cast<double>(ended - started);
   const double ratio = wall / Total(budget);
   const auto reads = static_cast<int>(trace.frame_bytes.size()) - 1 - budget.writes;
-  AddRow(
-      run.title + ": writes, reads, delay_count",
-      std::to_string(budget.writes) + ", " + std::to_string(reads) + ", " + std::to_string(count));
+  AddRow(run.title + ": writes, reads, " + (run.polls ? "polls, " : "") + "delay_count",
+         std::to_string(budget.writes) + ", " + std::to_string(reads) + ", " +
+             (run.polls ? std::to_string(polls) + ", " : "") + std::to_string(count));
   AddRow(run.title + ": wall time", Ms(wall));
   AddRow(run.title + ": budget: start-up + port wait + " + std::to_string(budget.delays) +
-             " bit delays + " + std::to_string(budget.writes) + " write waits",
+             " bit delays + " + std::to_string(budget.writes) +
+             (run.polls ? " × (" + std::to_string(kChipWriteCycleMs) + " ms write cycle + " +
+                              std::to_string(kPollDelays) + "-delay poll)"
+                        : " write waits"),
          Ms(Total(budget)) + " = " + Fixed(budget.startup / kNsPerMs, 1) + " + " +
              Fixed(budget.port_wait / kNsPerMs, 1) + " + " + Fixed(budget.bus / kNsPerMs, 1) +
              " + " + Ms(budget.write_waits));
@@ -277,10 +319,15 @@ double AddBitDelayRow(const SimRun& run, const TraceFigures& trace) {
 
 // Runs the program as a user would, timing it from the bench's side, and
 // adds its rows. Its bit delay is measured on the bus, from its own trace.
-// Returns its trace; false read when it failed.
-TraceFigures BenchRun(const SimRun& run, const std::string& work_dir, double& bit_delay_ns) {
+// Returns its trace; false read when it failed. wall_ns is its time from
+// start to prompt (the prompt's wait ends at once on an empty input).
+TraceFigures BenchRun(const SimRun& run, const std::string& work_dir, double& bit_delay_ns,
+                      double& wall_ns) {
   std::string sim =
       "save=" + run.name + ".bin;app_save=" + run.name + ".app;trace=" + run.name + ".vcd";
+  if (run.polls) {
+    sim += ";write_ms=" + std::to_string(kChipWriteCycleMs);
+  }
   if (run.outcome == Outcome::kFileHoldsDump) {
     sim += ";load=" + std::string(EBRILO_SAMPLE_DUMP);
     std::remove((work_dir + "/" + kReadFile).c_str());
@@ -292,6 +339,7 @@ TraceFigures BenchRun(const SimRun& run, const std::string& work_dir, double& bi
                               " && exec " + Quoted(EBRILO_SIM_PATH) + " " + run.arguments +
                               " </dev/null >" + run.name + ".out 2>&1");
   const std::int64_t ended = SteadyNs(Clock::now());
+  wall_ns = static_cast<double>(ended - started);
   TraceFigures trace = ReadTrace(work_dir + "/" + run.name + ".vcd");
   const long count = DelayCountPrinted(FileText(work_dir + "/" + run.name + ".out"));
   const std::string failure = RunFailure(run, work_dir, status, count, trace);
@@ -305,6 +353,40 @@ TraceFigures BenchRun(const SimRun& run, const std::string& work_dir, double& bi
   return trace;
 }
 
+// The wall time of the run of this name, or 0 when there is none.
+double WallOf(const std::vector<SimRun>& runs, const std::vector<double>& walls,
+              const std::string& name) {
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    if (runs[i].name == name) {
+      return walls[i];
+    }
+  }
+  return 0;
+}
+
+// Each /F run beside the same run with the fixed wait (its name without
+// "-f"), and the targets for whole runs with /F, start to prompt. A failed
+// run counts as 0 and misses its target.
+void AddFastWriteRows(const std::vector<SimRun>& runs, const std::vector<double>& walls) {
+  AddSection("Fast writes (/F) against the fixed wait, start to prompt");
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    if (runs[i].polls) {
+      const double fixed = WallOf(runs, walls, runs[i].name.substr(0, runs[i].name.size() - 2));
+      AddRow(runs[i].title + " vs without /F",
+             Ms(walls[i]) + " vs " + Ms(fixed) +
+                 (fixed > 0 ? " (" + Fixed(walls[i] / fixed * 100, 1) + "%)" : ""));
+    }
+  }
+  const double verified = WallOf(runs, walls, "verify-f");
+  const double bytes = WallOf(runs, walls, "byte-f");
+  const double pages = WallOf(runs, walls, "page-f");
+  const double ratio = pages / WallOf(runs, walls, "page");
+  AddRow("Page mode /F /V", Ms(verified), "≤ 4000 ms",
+         MetText(verified > 0 && verified <= 4000 * kNsPerMs));
+  AddRow("Byte mode /F", Ms(bytes), "≤ 12000 ms", MetText(bytes > 0 && bytes <= 12000 * kNsPerMs));
+  AddRow("Page mode /F / page mode", Fixed(ratio, 3), "≤ 0.5", MetText(pages > 0 && ratio <= 0.5));
+}
+
 }  // namespace
 
 void BenchSimRuns(const std::string& work_dir) {
@@ -315,15 +397,23 @@ void BenchSimRuns(const std::string& work_dir) {
       {"app", "APP reset", "/P", Outcome::kAppReset},
       {"read", "Read (/R)", std::string(kReadFile) + " /R", Outcome::kFileHoldsDump},
       {"verify", "Page mode, verified (/V)", dump + " /V", Outcome::kChipHoldsDump},
+      {"page-f", "Page mode /F", dump + " /F", Outcome::kChipHoldsDump, true},
+      {"byte-f", "Byte mode /F", dump + " /B /F", Outcome::kChipHoldsDump, true},
+      {"app-f", "APP reset /F", "/P /F", Outcome::kAppReset, true},
+      {"verify-f", "Page mode, verified (/V) /F", dump + " /V /F", Outcome::kChipHoldsDump, true},
   };
   std::vector<TraceFigures> traces;
   std::vector<double> bit_delays;
+  std::vector<double> walls;
   AddSection("Whole runs of ebrilo-sim");
   for (const SimRun& run : runs) {
     double bit_delay_ns = 0;
-    traces.push_back(BenchRun(run, work_dir, bit_delay_ns));
+    double wall_ns = 0;
+    traces.push_back(BenchRun(run, work_dir, bit_delay_ns, wall_ns));
     bit_delays.push_back(bit_delay_ns);
+    walls.push_back(traces.back().read ? wall_ns : 0);
   }
+  AddFastWriteRows(runs, walls);
   AddSection("Line intervals in the runs' traces");
   for (std::size_t i = 0; i < runs.size(); ++i) {
     if (traces[i].read) {

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// Whole runs of ebrilo-sim (page mode, byte mode, APP reset): the wall time
-// of each against the time its protocol takes on this machine, worked out
-// from the trace of the same run, and the line intervals in that trace.
+// Whole runs of ebrilo-sim (page mode, byte mode, APP reset, /R, /V, and the
+// writes again with /F): the wall time of each against the time its protocol
+// takes on this machine, worked out from the trace of the same run, the line
+// intervals in that trace, and the /F runs beside the same runs without it.
 #pragma once
 
 #include <string>

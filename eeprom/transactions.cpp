@@ -82,6 +82,17 @@ bool WriteAppRegister(std::uint8_t index, std::uint8_t value) {
   return WriteBytes(kAppControlByte, index, std::span(&value, 1));
 }
 
+// The shortest exchange the protocol allows, and it writes nothing: a chip
+// that takes a control byte with the write bit and then sees a STOP has no
+// address and no data to store. The bus-free sample is left out: a line held
+// low would only read as an acknowledge here, and the next write finds it.
+bool PollChip(std::uint8_t control) {
+  SendStart();
+  const bool ack = SendByte(control);
+  SendStop();
+  return ack;
+}
+
 bool ReadEepromBytes(std::uint16_t start, std::span<std::uint8_t> bytes) {
   return ReadBytes(ControlByteFor(start), static_cast<std::uint8_t>(start & 0xFF), bytes);
 }

@@ -10,6 +10,7 @@
 #include "timing/delay.h"
 
 bool ignore_errors = false;
+bool ack_polling = false;
 
 namespace {
 
@@ -32,6 +33,24 @@ int LastInImage(const EepromImage& image, int last) {
   return std::min(last, static_cast<int>(image.size()) - 1);
 }
 
+// After every write transaction, failed or not, the chip may be in its
+// internal write cycle, during which it answers nothing. The fixed wait
+// covers the slowest chip's cycle. With acknowledge polling the chip itself
+// tells when it is done: it acknowledges the control byte of a write to the
+// same block (the one the transaction just sent) again. The polls stop at
+// the first acknowledge, or once the fixed wait would have ended, counted
+// from the same moment; the message queue gets its turn between polls.
+void WaitWriteCycle() {
+  if (!ack_polling) {
+    SettleWait();
+    return;
+  }
+  const std::uint32_t noted = SettleStart();
+  do {
+    PumpMessages();
+  } while (!SettleOver(noted) && !PollChip(last_control_byte));
+}
+
 }  // namespace
 
 bool WriteImagePaged(const EepromImage& image, int last) {
@@ -48,7 +67,7 @@ bool WriteImagePaged(const EepromImage& image, int last) {
       ConsoleLine("error at " + Location());
       ok = ignore_errors;
     }
-    SettleWait();
+    WaitWriteCycle();
   }
   ConsoleLine("");
   return ok;
@@ -67,7 +86,7 @@ bool WriteImageBytewise(const EepromImage& image, int last) {
       ConsoleLine("error at " + std::to_string(position) + " " + Location());
       ok = ignore_errors;
     }
-    SettleWait();
+    WaitWriteCycle();
     ++position;
   }
   ConsoleLine("");
@@ -79,7 +98,7 @@ bool ResetApp() {
     if (!WriteAppRegister(static_cast<std::uint8_t>(position), kAppResetValue)) {
       ConsoleLine("error at " + std::to_string(position) + " " + Location());
     }
-    SettleWait();
+    WaitWriteCycle();
   }
   return true;
 }

@@ -2,7 +2,8 @@
 // The three jobs: the whole image in 16-byte pages, the whole image byte by
 // byte, and the APP reset. Progress shows as ">" marks, every failed
 // transaction as an "error at" line. Each waits after every transaction for
-// the chip's write cycle.
+// the chip's write cycle, the fixed time or, with ack_polling, until the chip
+// answers again.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,10 @@ inline constexpr std::uint8_t kAppResetValue = 0xFF;
 
 // /E: a failed transaction is listed and the image writer goes on.
 extern bool ignore_errors;
+
+// /F: after each write transaction, poll the chip until it acknowledges
+// again instead of always waiting the fixed time.
+extern bool ack_polling;
 
 // Both image writers cover addresses 0 to last and return false when they
 // stopped at a failed transaction (never with ignore_errors).

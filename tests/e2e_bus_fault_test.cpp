@@ -227,10 +227,12 @@ TEST_F(BusFault, PortVanishesMidRun) {
 
 // A write cycle of 80 ms outlasts the 51 ms wait: the chip ignores its
 // control byte while busy. Which transactions meet a busy chip depends on
-// timing; the output must still list each of them.
+// timing; the output must still list each of them. /F polls until the same
+// limit and then goes on alike.
 TEST_F(BusFault, WriteCycleLongerThanTheWait) {
   ExpectSomeFailure("write_ms=80", {}, 6, 60);
   ExpectSomeFailure("write_ms=80", {"/E"}, 0, 61);
+  ExpectSomeFailure("write_ms=80", {"/E", "/F"}, 0, 64);
   ExpectSomeFailure("write_ms=80", {"/B"}, 6, 62);
   ExpectAppReset("write_ms=80", {}, 0, std::nullopt, 63);
 }

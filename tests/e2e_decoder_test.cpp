@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The bus as an independent decoder sees it: the simulator's trace of a
 // page-mode run, decoded by sigrok's I2C decoder, must carry every page of the
-// image to the chip's address with the right block and word address.
+// image to the chip's address with the right block and word address, and
+// with /F show the polls between the pages.
 #include <cstdio>
 #include <sstream>
+#include <vector>
 
 #include "tests/e2e/e2e_support.h"
 
@@ -77,6 +79,81 @@ TEST_F(DecodedRun, PageModeTraceCarriesTheImage) {
   EXPECT_EQ(stops, transactions) << "the trace must last past the last STOP";
   EXPECT_EQ(refused, 0);
   EXPECT_EQ(replayed, image);
+}
+
+// Each frame's 7-bit address, its bytes (address included) and whether its
+// last byte was acknowledged.
+struct DecodedFrame {
+  unsigned address = 0;
+  int bytes = 0;
+  bool acked = false;
+};
+
+std::vector<DecodedFrame> Frames(const std::string& decoded) {
+  std::vector<DecodedFrame> frames;
+  DecodedFrame frame;
+  std::istringstream lines(decoded);
+  for (std::string line; std::getline(lines, line);) {
+    unsigned value = 0;
+    if (line.ends_with("Start")) {
+      frame = DecodedFrame{};
+    } else if (std::sscanf(line.c_str(), "i2c-1: Address write: %x", &value) == 1) {
+      frame.address = value;
+      frame.bytes = 1;
+    } else if (line.starts_with("i2c-1: Data write:")) {
+      ++frame.bytes;
+    } else if (line.ends_with("NACK")) {
+      frame.acked = false;
+    } else if (line.ends_with("ACK")) {
+      frame.acked = true;
+    } else if (line.ends_with("Stop")) {
+      frames.push_back(frame);
+    }
+  }
+  return frames;
+}
+
+// With /F every page is followed by polls: its address alone, refused while
+// the chip writes, until the first acknowledge and no further. The polls
+// write nothing: the replayed memory is the image.
+TEST_F(DecodedRun, FastWritesPollUntilTheFirstAcknowledge) {
+  if (std::system("command -v sigrok-cli >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "sigrok-cli is not installed";
+  }
+  const Bytes image = PatternImage(10);
+  WriteFile("dump.bin", image);
+  const ProgramRun run = Run({.arguments = {"dump.bin", "/F"}, .sim = "trace=run.vcd"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  const std::string decoded = Decode(Path("run.vcd"));
+  const std::vector<DecodedFrame> frames = Frames(decoded);
+  ASSERT_FALSE(frames.empty());
+  int pages = 0;
+  int polls = 0;
+  std::string after_page;
+  // Frame 0 is the device probe.
+  for (std::size_t at = 1; at < frames.size(); ++at) {
+    const DecodedFrame& frame = frames[at];
+    if (frame.bytes > 1) {
+      EXPECT_EQ(frame.bytes, 18) << at;
+      EXPECT_TRUE(after_page.empty() || after_page.ends_with('+')) << at << ": " << after_page;
+      after_page.clear();
+      ++pages;
+      continue;
+    }
+    ++polls;
+    EXPECT_EQ(frame.address, frames[at - 1 - after_page.size()].address) << at;
+    EXPECT_FALSE(after_page.ends_with('+')) << at << ": a poll after the acknowledge";
+    after_page += frame.acked ? '+' : '-';
+  }
+  EXPECT_TRUE(after_page.ends_with('+')) << after_page;
+  EXPECT_EQ(pages, 64);
+  EXPECT_GT(polls, 64);
+  int transactions = 0;
+  int stops = 0;
+  int refused = 0;
+  EXPECT_EQ(Replay(decoded, transactions, stops, refused), image);
+  EXPECT_EQ(transactions, 1 + pages + polls);
+  EXPECT_EQ(refused, polls - pages);
 }
 
 }  // namespace

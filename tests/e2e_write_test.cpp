@@ -142,6 +142,34 @@ TEST_F(WriteRun, AppResetListsEveryFailureAndCompletes) {
   EXPECT_EQ(run.status, 0);
 }
 
+// /F changes only the waits after the writes: output, status and chip are
+// as without it in byte mode, with /E and a refused page (transaction 1, the
+// first page, comes before any poll), and with an APP block that never
+// answers, where every wait runs to the fixed wait's end.
+TEST_F(WriteRun, FastWritesPrintAndStoreAsWithout) {
+  const Bytes image = PatternImage(11);
+  ProgramRun run = WriteImage(image, {"/B", "/F"});
+  EXPECT_EQ(MaskDelayCount(run.out),
+            ImageHead("Byte mode. Writing eeprom...") + Lines({Marks(8), "Done."}) + Closing());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(Chip(), image);
+
+  const Bytes other = PatternImage(12);
+  run = WriteImage(other, {"/f", "/E"}, "nack=1");
+  EXPECT_EQ(MaskDelayCount(run.out), ImageHead("Page mode. Writing eeprom...") +
+                                         Lines({"error at 168:0", Marks(63), "Done."}) + Closing());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(Chip(), WithPagesErased(other, {1, 1}));
+
+  run = ResetApp({"/F"}, "deaf_app");
+  std::string expected = RunHead() + Lines({"", "Resetting APP..."});
+  for (int index = 0; index < 10; ++index) {
+    expected += Lines({"error at " + std::to_string(index) + " 184:" + std::to_string(index)});
+  }
+  EXPECT_EQ(MaskDelayCount(run.out), expected + Lines({"Done."}) + Closing());
+  EXPECT_EQ(run.status, 0);
+}
+
 // Each inversion switch works with a circuit that inverts that line.
 TEST_F(WriteRun, InversionSwitchesMatchInvertingCircuits) {
   struct Case {

@@ -28,6 +28,7 @@ class SimBus : public ::testing::Test {
     last_word_address = 0;
     position = 0;
     ignore_errors = false;
+    ack_polling = false;
     FakeClockReset();
     SimReset();
   }
@@ -39,7 +40,13 @@ class SimBus : public ::testing::Test {
   // Opens the simulated port with these settings and leaves the bus idle.
   // Without a probe first, the first transaction is number 0.
   void Open(const std::string& settings) {
-    ASSERT_TRUE(SimConfigureText("write_ms=0;" + settings));
+    OpenWithWriteCycle("write_ms=0;" + settings);
+  }
+
+  // The same with the chip's write cycle as the settings give it (5 ms by
+  // default), in real time.
+  void OpenWithWriteCycle(const std::string& settings) {
+    ASSERT_TRUE(SimConfigureText(settings));
     OPENCOM("COM1: baud=9600 parity=N data=8 stop=0");
     SdaHigh();
     SclHigh();
@@ -244,6 +251,223 @@ TEST_F(SimBus, ReadFailsOnARefusedByteOrALostPort) {
   Open("");
   std::array<std::uint8_t, 16> bytes{};
   EXPECT_TRUE(ReadEepromBytes(0, bytes));
+}
+
+// A poll is a START, the control byte of a write and a STOP: refused while
+// the chip is in its write cycle, acknowledged after it. It stores nothing
+// and leaves the bookkeeping as the write before it set it.
+TEST_F(SimBus, PollIsTheControlByteAlone) {
+  OpenWithWriteCycle("write_ms=40");
+  ASSERT_TRUE(WriteEepromByte(300, 0x12));
+  SimClearBusLog();
+  EXPECT_FALSE(PollChip(0xAA));
+  while (SimChipBusy()) {
+  }
+  EXPECT_TRUE(PollChip(0xAA));
+  EXPECT_EQ(SimBusLogText(), "S AA- P S AA+ P");
+  EXPECT_EQ(last_control_byte, 170);
+  EXPECT_EQ(last_word_address, 44);
+  EXPECT_EQ(SimGetCounters().stored_writes, 1U);
+  EXPECT_EQ(SimData()[300], 0x12);
+  EXPECT_EQ(SimData()[0], 0xFF);
+}
+
+// What followed each write in the bus log: for every frame of more than one
+// byte (a write), the single-byte frames after it (its polls), '+' for an
+// acknowledged one and '-' for a refused one; '?' for one that does not
+// carry the write's control byte.
+std::vector<std::string> PollsAfterEachWrite() {
+  std::vector<std::string> polls;
+  std::vector<SimBusEvent> frame;
+  std::uint8_t control = 0;
+  for (const SimBusEvent& event : SimBusLog()) {
+    if (event.kind == SimEventKind::kByte) {
+      frame.push_back(event);
+    } else if (event.kind == SimEventKind::kStop && !frame.empty()) {
+      if (frame.size() > 1) {
+        control = frame.front().value;
+        polls.emplace_back();
+      } else if (!polls.empty()) {
+        polls.back() += frame.front().value != control ? '?' : frame.front().acked ? '+' : '-';
+      }
+      frame.clear();
+    }
+  }
+  return polls;
+}
+
+enum class Job { kPages, kBytes, kApp };
+
+bool RunJob(Job job, const EepromImage& image, int last) {
+  switch (job) {
+    case Job::kPages:
+      return WriteImagePaged(image, last);
+    case Job::kBytes:
+      return WriteImageBytewise(image, last);
+    case Job::kApp:
+      break;
+  }
+  return ResetApp();
+}
+
+EepromImage TestImage() {
+  EepromImage image{};
+  for (std::size_t i = 0; i < image.size(); ++i) {
+    image[i] = static_cast<std::uint8_t>(i * 5 + 1);
+  }
+  return image;
+}
+
+struct PollingCase {
+  const char* settings;
+  Job job;
+  int last;
+  std::uint32_t writes;
+  bool write_cycles;  // false: write-protected, no write cycle starts
+};
+
+class AckPolling : public SimBus {
+ protected:
+  void ExpectPollsEndAtTheFirstAcknowledge(const PollingCase& c);
+};
+
+// With acknowledge polling every write is followed by polls of its own
+// control byte, refused while the chip writes and ending at the first
+// acknowledge. The tick counter stands still, so only that acknowledge can
+// end them; the chip's write cycle runs in real time. A write-protected chip
+// starts no write cycle: its first poll is acknowledged. No poll stores
+// anything, and the message queue gets a turn before every poll.
+void AckPolling::ExpectPollsEndAtTheFirstAcknowledge(const PollingCase& c) {
+  SCOPED_TRACE(std::string(c.settings) + " job " + std::to_string(static_cast<int>(c.job)));
+  const EepromImage image = TestImage();
+  OpenWithWriteCycle(c.settings);
+  FakeClockReset();
+  fake_tick_step = 0;
+  // Bit delays of a microsecond or so keep the polls to some hundred per
+  // write cycle, and the bus log small.
+  delay_count = 1000;
+  ack_polling = true;
+  ASSERT_TRUE(RunJob(c.job, image, c.last));
+  const auto cells = static_cast<std::size_t>(c.last + 1);
+  for (std::size_t i = 0; i < cells && c.job != Job::kApp; ++i) {
+    ASSERT_EQ(SimData()[i], c.write_cycles ? image[i] : 0xFF) << i;
+  }
+  EXPECT_TRUE(std::all_of(SimData().begin() + static_cast<std::ptrdiff_t>(cells), SimData().end(),
+                          [](std::uint8_t cell) { return cell == 0xFF; }));
+  const bool app_reset = std::all_of(SimAppRegisters().begin(), SimAppRegisters().begin() + 10,
+                                     [](std::uint8_t cell) { return cell == 0xFF; });
+  EXPECT_EQ(app_reset, c.job == Job::kApp);
+  EXPECT_EQ(SimGetCounters().stored_writes, c.write_cycles ? c.writes : 0);
+  const std::vector<std::string> polls = PollsAfterEachWrite();
+  ASSERT_EQ(polls.size(), c.writes);
+  std::size_t total = 0;
+  for (std::size_t write = 0; write < polls.size(); ++write) {
+    const std::string& after = polls[write];
+    ASSERT_FALSE(after.empty()) << write;
+    EXPECT_EQ(after.find_first_not_of('-'), after.size() - 1) << write << ": " << after;
+    EXPECT_EQ(after.back(), '+') << write << ": " << after;
+    if (!c.write_cycles) {
+      EXPECT_EQ(after, "+") << write;
+    }
+    total += after.size();
+  }
+  // A write's first poll comes right after its STOP and finds the chip busy,
+  // unless the machine kept this process from running for the whole cycle.
+  if (c.write_cycles) {
+    EXPECT_GT(total, 2 * polls.size());
+  }
+  EXPECT_EQ(
+      static_cast<std::size_t>(std::count(fake_clock_events.begin(), fake_clock_events.end(), 'P')),
+      total);
+  CLOSECOM();
+  SimReset();
+}
+
+TEST_F(AckPolling, FiveMillisecondWriteCycle) {
+  for (const PollingCase& c : {PollingCase{"write_ms=5", Job::kPages, 1023, 64, true},
+                               PollingCase{"write_ms=5", Job::kBytes, 1023, 1024, true},
+                               PollingCase{"write_ms=5", Job::kApp, 0, 10, true},
+                               PollingCase{"wp", Job::kPages, 1023, 64, false}}) {
+    ExpectPollsEndAtTheFirstAcknowledge(c);
+  }
+}
+
+// Byte mode covers the first 64 bytes: the whole chip would take 41 seconds
+// of write cycles.
+TEST_F(AckPolling, FortyMillisecondWriteCycle) {
+  for (const PollingCase& c : {PollingCase{"write_ms=40", Job::kPages, 1023, 64, true},
+                               PollingCase{"write_ms=40", Job::kBytes, 63, 64, true},
+                               PollingCase{"write_ms=40", Job::kApp, 0, 10, true}}) {
+    ExpectPollsEndAtTheFirstAcknowledge(c);
+  }
+}
+
+// A chip that stays busy (a write cycle of a minute) or never answers the
+// APP block: the polls go on until the fixed wait would have ended, more
+// than 50 ticks after the write, across the tick counter's wrap, with /E or
+// without. Then all goes on as after the fixed wait: the same transactions, the same result,
+// the same tick readings and turns of the message queue, with 50 refused
+// polls after each transaction.
+TEST_F(AckPolling, GivesUpWhereTheFixedWaitEnds) {
+  struct Case {
+    const char* settings;
+    Job job;
+    int last;
+    bool ignore;  // /E
+  };
+  const Case cases[] = {
+      {"write_ms=60000", Job::kPages, 47, true},
+      {"write_ms=60000", Job::kBytes, 1023, false},
+      {"deaf_app", Job::kApp, 0, false},
+  };
+  const EepromImage image = TestImage();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.settings);
+    struct Outcome {
+      bool result;
+      std::string log;
+      std::string clock;
+      std::vector<std::uint32_t> ticks;
+      std::vector<std::uint8_t> data;
+    } outcomes[2];
+    for (const bool polling : {false, true}) {
+      OpenWithWriteCycle(c.settings);
+      FakeClockReset();
+      fake_tick_next = 0xFFFFFFF0;
+      ack_polling = polling;
+      ignore_errors = c.ignore;
+      Outcome& outcome = outcomes[polling ? 1 : 0];
+      outcome.result = RunJob(c.job, image, c.last);
+      outcome.log = SimBusLogText();
+      outcome.clock = fake_clock_events;
+      outcome.ticks = fake_tick_readings;
+      outcome.data.assign(SimData().begin(), SimData().end());
+      outcome.data.insert(outcome.data.end(), SimAppRegisters().begin(), SimAppRegisters().end());
+      CLOSECOM();
+      SimReset();
+    }
+    // Each frame of the fixed wait's log, then 50 refused polls of its
+    // control byte.
+    std::string expected;
+    std::string control;
+    for (std::size_t at = 0; at < outcomes[0].log.size();) {
+      const std::size_t stop = outcomes[0].log.find('P', at);
+      ASSERT_NE(stop, std::string::npos);
+      const std::string frame = outcomes[0].log.substr(at, stop + 1 - at);
+      expected += frame;
+      for (int poll = 0; poll < 50; ++poll) {
+        expected += " S " + frame.substr(2, 2) + "- P";
+      }
+      at = stop + 2;
+      expected += at < outcomes[0].log.size() ? " " : "";
+    }
+    EXPECT_FALSE(outcomes[0].log.empty());
+    EXPECT_EQ(outcomes[1].log, expected);
+    EXPECT_EQ(outcomes[1].result, outcomes[0].result);
+    EXPECT_EQ(outcomes[1].clock, outcomes[0].clock);
+    EXPECT_EQ(outcomes[1].ticks, outcomes[0].ticks);
+    EXPECT_EQ(outcomes[1].data, outcomes[0].data);
+  }
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 
 namespace {
 
-// The flags set, as their switch letters in a fixed order: "P B E X D I".
+// The flags set, as their switch letters in a fixed order: "P B E F X D I".
 std::string SetFlags(const RunOptions& options) {
   std::string flags;
   const auto add = [&flags](bool set, const char* letter) {
@@ -20,6 +20,7 @@ std::string SetFlags(const RunOptions& options) {
   add(options.app_reset, "P");
   add(options.byte_mode, "B");
   add(options.ignore_errors, "E");
+  add(options.fast_writes, "F");
   add(options.bus.invert_scl, "X");
   add(options.bus.invert_sda_out, "D");
   add(options.bus.invert_sda_in, "I");
@@ -43,9 +44,10 @@ TEST(SwitchesTest, ParseSwitchesMatchesWholeArgumentsOnly) {
       {"near misses match nothing", {"dump.bin", "-B", "/B:", "/BX", "/bx", "/b ", "B", "/"}, ""},
       {"switches cannot be combined", {"dump.bin", "/BE", "/XDI"}, ""},
       {"repeated switches count once", {"dump.bin", "/x", "/X", "/x", "/e", "/E"}, "E X"},
-      {"every switch upper case", {"dump.bin", "/B", "/E", "/X", "/D", "/I"}, "B E X D I"},
-      {"every switch lower case", {"dump.bin", "/b", "/e", "/x", "/d", "/i"}, "B E X D I"},
-      {"APP mode with switches", {"/P", "/i", "/D", "/x", "/b", "/e"}, "P B E X D I"},
+      {"every switch upper case", {"dump.bin", "/B", "/E", "/F", "/X", "/D", "/I"}, "B E F X D I"},
+      {"every switch lower case", {"dump.bin", "/b", "/e", "/f", "/x", "/d", "/i"}, "B E F X D I"},
+      {"APP mode with switches", {"/P", "/i", "/D", "/x", "/b", "/e", "/f"}, "P B E F X D I"},
+      {"near misses of /F match nothing", {"dump.bin", "-F", "/F:", "/FE", "F"}, ""},
       {"a switch as argument 1 still counts", {"/I", "dump.bin", "/b"}, "B I"},
       {"no arguments", {}, ""},
   };

@@ -24,6 +24,7 @@ void ResetState() {
   position = 0;
   eeprom_image = {};
   ignore_errors = false;
+  ack_polling = false;
   FakeClockReset();
   FakeSerialReset();
 }

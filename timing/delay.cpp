@@ -117,9 +117,17 @@ void WaitTicks(std::uint32_t ms) {
   } while (TickCount() - noted < ms);
 }
 
+std::uint32_t SettleStart() {
+  return TickCount();
+}
+
+bool SettleOver(std::uint32_t noted) {
+  return TickCount() - noted > kSettleMs;
+}
+
 void SettleWait() {
-  const std::uint32_t noted = TickCount();
+  const std::uint32_t noted = SettleStart();
   do {
     PumpMessages();
-  } while (TickCount() - noted <= kSettleMs);
+  } while (!SettleOver(noted));
 }

@@ -37,5 +37,12 @@ void WaitTicks(std::uint32_t ms);
 // which covers the chip's internal write cycle.
 void SettleWait();
 
+// The same wait for a caller that may end it early, as the chip's
+// acknowledge polling does: SettleStart notes the tick counter when the wait
+// begins, and SettleOver is true from the moment SettleWait would have
+// returned, counted from that reading.
+std::uint32_t SettleStart();
+bool SettleOver(std::uint32_t noted);
+
 // Rounds to the nearest integer, halves to even.
 std::int64_t RoundHalfEven(double value);

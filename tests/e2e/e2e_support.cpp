@@ -51,6 +51,7 @@ std::string Usage() {
       "                Has no effect with /P.",
       "  /E            Ignore errors and keep writing (not recommended).",
       "                Has no effect with /P.",
+      "  /F            Fast writes: poll the eeprom for the end of each write cycle.",
       "  /R            Read the eeprom into the file instead of writing it.",
       "                Has no effect with /P.",
       "  /V            Verify: read the eeprom back and compare (with /R: read twice).",
