@@ -61,12 +61,14 @@ TEST_F(SimFiles, UnusableFileStopsTheRunBeforeThePortOpens) {
       {"load=old.bin;save=old.bin;trace=missing/run.vcd",
        "cannot write trace 'missing/run.vcd': No such file or directory"},
       {"save=folder", "cannot write 'folder': not a regular file"},
+      {"load=missing.bin", "cannot read 'missing.bin': No such file or directory"},
+      {"app_load=old.bin", "cannot read 'old.bin': not exactly 16 bytes"},
   };
   // A named pipe must neither hang the simulator nor be replaced by a file.
   if (!WindowsTarget()) {
     ASSERT_EQ(mkfifo(Path("pipe").c_str(), 0644), 0);
     names.insert("pipe");
-    cases.insert(cases.end(), {{"load=pipe", "bad EBRILO_SIM item 'load=pipe'"},
+    cases.insert(cases.end(), {{"load=pipe", "cannot read 'pipe': not a regular file"},
                                {"app_save=pipe", "cannot write 'pipe': not a regular file"},
                                {"trace=pipe", "cannot write trace 'pipe': not a regular file"}});
   }
