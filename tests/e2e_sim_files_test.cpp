@@ -98,7 +98,8 @@ TEST_F(SimFiles, StopSignalSavesWholePagesAndClosesTheTrace) {
     const ProgramRun run = Run({.arguments = {"dump.bin"},
                                 .sim = "load=chip.bin;save=chip.bin;trace=run.vcd",
                                 .signal_to_send = number,
-                                .signal_after = std::string(static_cast<std::size_t>(marks), '>')});
+                                .signal_after = std::string(static_cast<std::size_t>(marks), '>'),
+                                .speed = kSignalSpeed});
     EXPECT_EQ(run.signal, number) << run.out << run.err;
     const Bytes chip = ReadFile("chip.bin");
     ASSERT_EQ(chip.size(), image.size());
