@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <array>
@@ -142,6 +143,12 @@ void OutputDiscard(OutputFile& file) {
   file.descriptor = -1;
   unlink(file.temporary.c_str());
   errno = error;
+}
+
+std::int64_t HostNanoseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
 }
 
 // A terminal's interrupt, kill's default and a terminal that went away.

@@ -124,6 +124,20 @@ void OutputDiscard(OutputFile& file) {
   errno = error;
 }
 
+// The performance counter: the runtime's steady clock counts whole
+// microseconds, which at speed 50 would be steps longer than a bit delay.
+std::int64_t HostNanoseconds() {
+  static const std::int64_t frequency = [] {
+    LARGE_INTEGER hertz{};
+    QueryPerformanceFrequency(&hertz);
+    return static_cast<std::int64_t>(hertz.QuadPart);
+  }();
+  LARGE_INTEGER count{};
+  QueryPerformanceCounter(&count);
+  const std::int64_t ticks = count.QuadPart;
+  return ticks / frequency * 1'000'000'000 + ticks % frequency * 1'000'000'000 / frequency;
+}
+
 // None are caught: the console's Ctrl+C handler runs on a thread of its own,
 // where the chip could be in the middle of a line change; a stopped run
 // writes nothing.

@@ -86,6 +86,10 @@ void OutputDiscard(OutputFile& file);
 // action (the program's own clean-up, or the default action that ends the
 // process). WriteStandardError is safe in the handler too.
 void CatchStopSignals(void (*handler)(int));
+// The system's monotonic clock in nanoseconds, at its finest resolution: the
+// simulated clock multiplies its steps by the speed. On POSIX systems it is
+// the steady clock.
+std::int64_t HostNanoseconds();
 void PassOnStopSignal(int number);
 void WriteStandardError(std::string_view text);
 

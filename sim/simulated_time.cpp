@@ -5,22 +5,18 @@
 // the steady clock, and line operations of a simulated USB adapter move it on
 // by their cost without taking any real time.
 //
-// Until the speed changes, simulated time is the steady clock's own reading:
+// Until the speed changes, simulated time is the system's monotonic clock:
 // at speed 1 a trace and the tick counter can be laid beside the steady clock
 // and the run's wall time. A change of speed, or a cost spent, only moves the
 // point the faster clock counts from, so the clock never runs backwards.
-#include <chrono>
 #include <cstdint>
 
 #include "sim/sim_parts.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 std::int64_t RealNanoseconds() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
-      .count();
+  return HostNanoseconds();
 }
 
 // Simulated time is base_simulated + speed * (real time - base_real).

@@ -84,10 +84,12 @@ TEST_F(WriteRun, PageModeStopsAtTheFirstFailure) {
 }
 
 // At speed 20 the chip's write cycle still runs in simulated time: one
-// longer than the program's wait after a write refuses the next page.
+// longer than the program's wait after a write refuses the next page. It is
+// far longer, so that the process being held up for a while (which at speed
+// 20 costs 20 times as much simulated time) cannot let the cycle end first.
 TEST_F(WriteRun, WriteCycleLongerThanTheWaitFailsTheNextPage) {
   const Bytes image = PatternImage(9);
-  const ProgramRun run = WriteImage(image, {}, "write_ms=60;speed=20");
+  const ProgramRun run = WriteImage(image, {}, "write_ms=500;speed=20");
   EXPECT_EQ(MaskDelayCount(run.out),
             ImageHead("Page mode. Writing eeprom...") +
                 Lines({">error at 168:16", "", "ERROR: Write eeprom failed!"}) + Closing());
