@@ -12,6 +12,3 @@ std::uint32_t TickCount() {
                   static_cast<std::uint64_t>(now.tv_nsec) / 1000000U;
   return static_cast<std::uint32_t>(ms);
 }
-
-// A POSIX console program has no message queue to serve.
-void PumpMessages() {}

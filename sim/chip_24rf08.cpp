@@ -6,7 +6,6 @@
 // falling edge, so a START or STOP can only come from the master.
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -16,8 +15,6 @@
 #include "sim/sim_parts.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 constexpr std::uint8_t kFirstDataControl = 0xA8;  // block 0; blocks 1-3 are 0xAA, 0xAC, 0xAE
 constexpr std::uint8_t kAppControl = 0xB8;
@@ -50,7 +47,7 @@ bool deaf_app = false;
 bool write_protected = false;
 std::optional<std::uint32_t> weak_cell;
 std::optional<std::uint32_t> remove_at;
-Clock::duration write_cycle = std::chrono::milliseconds(5);
+std::int64_t write_cycle_ns = 5'000'000;  // on the simulated clock
 
 Phase phase = Phase::kIdle;
 bool sda_out = true;
@@ -77,11 +74,11 @@ std::uint16_t page_base = 0;
 std::uint16_t page_offset = 0;
 bool page_at_app = false;
 
-Clock::time_point busy_until{};
+std::int64_t busy_until = 0;
 std::uint32_t stored_writes = 0;
 
 bool Busy() {
-  return Clock::now() < busy_until;
+  return SimNanoseconds() < busy_until;
 }
 
 bool NackFault() {
@@ -171,7 +168,7 @@ void StoreWrittenPage() {
       }
     }
     ++stored_writes;
-    busy_until = Clock::now() + write_cycle;
+    busy_until = SimNanoseconds() + write_cycle_ns;
   }
   const auto next = static_cast<std::uint16_t>(page_base + page_offset);
   if (page_at_app) {
@@ -255,7 +252,7 @@ void ChipAttach(const SimConfig& config) {
   write_protected = config.write_protected;
   weak_cell = config.weak_cell;
   remove_at = config.remove_at;
-  write_cycle = std::chrono::milliseconds(config.write_ms);
+  write_cycle_ns = std::int64_t{config.write_ms} * 1'000'000;
   transactions = 0;
   falls_seen = 0;
   page_marks = 0;
@@ -269,7 +266,7 @@ void ChipReset() {
   app.fill(0);
   data_counter = 0;
   app_counter = 0;
-  busy_until = {};
+  busy_until = 0;
   stored_writes = 0;
 }
 

@@ -18,6 +18,10 @@ namespace {
 // can reach, small enough that no arithmetic on it overflows.
 constexpr std::uint32_t kLargestNumber = 100'000'000;
 
+// The simulated clock runs at most this many times faster than real time:
+// beyond it the bit delay left in real time is too short to calibrate.
+constexpr std::uint32_t kFastestSpeed = 100;
+
 std::string_view Trimmed(std::string_view text) {
   const auto first = text.find_first_not_of(" \t");
   if (first == std::string_view::npos) {
@@ -127,6 +131,18 @@ bool ParseValue(std::string_view key, std::string_view value, SimConfig& config)
   }
   if (key == "write_ms") {
     return ParseNumber(value, config.write_ms);
+  }
+  if (key == "speed") {
+    return ParseNumber(value, config.speed) && config.speed >= 1 && config.speed <= kFastestSpeed;
+  }
+  if (key == "op_us") {
+    return ParseNumber(value, config.op_us);
+  }
+  if (key == "cts_lag_us") {
+    return ParseNumber(value, config.cts_lag_us);
+  }
+  if (key == "cts_period_us") {
+    return ParseNumber(value, config.cts_period_us);
   }
   if (key == "port_fail") {
     return ParsePortFail(value, config);

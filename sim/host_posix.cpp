@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <array>
@@ -49,19 +50,32 @@ mode_t ModeFor(const struct stat& target, bool target_exists) {
 
 }  // namespace
 
-bool ReadExactly(const std::string& path, std::span<std::uint8_t> bytes) {
+bool ReadExactly(const std::string& path, std::span<std::uint8_t> bytes, std::string& reason) {
   // O_NONBLOCK: a named pipe without a writer, or a device waiting for
   // carrier, must not hang the run; it is then turned away as no regular file.
   const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (descriptor == -1) {
+    reason = std::strerror(errno);
     return false;
   }
   struct stat status {};
   std::uint8_t beyond = 0;
-  const bool whole = fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) &&
-                     ReadFull(descriptor, bytes) == static_cast<ssize_t>(bytes.size()) &&
-                     ReadFull(descriptor, std::span(&beyond, 1)) == 0;
-  return close(descriptor) == 0 && whole;
+  if (fstat(descriptor, &status) != 0) {
+    reason = std::strerror(errno);
+  } else if (!S_ISREG(status.st_mode)) {
+    reason = "not a regular file";
+  } else if (const ssize_t got = ReadFull(descriptor, bytes); got < 0) {
+    reason = std::strerror(errno);
+  } else if (got != static_cast<ssize_t>(bytes.size()) ||
+             ReadFull(descriptor, std::span(&beyond, 1)) != 0) {
+    reason = "not exactly " + std::to_string(bytes.size()) + " bytes";
+  } else {
+    reason.clear();
+  }
+  if (close(descriptor) != 0 && reason.empty()) {
+    reason = std::strerror(errno);
+  }
+  return reason.empty();
 }
 
 bool OutputCreate(const std::string& target, OutputFile& file, std::string& reason) {
@@ -129,6 +143,12 @@ void OutputDiscard(OutputFile& file) {
   file.descriptor = -1;
   unlink(file.temporary.c_str());
   errno = error;
+}
+
+std::int64_t HostNanoseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
 }
 
 // A terminal's interrupt, kill's default and a terminal that went away.

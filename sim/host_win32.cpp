@@ -21,19 +21,35 @@
 
 #include "sim/sim_parts.h"
 
-bool ReadExactly(const std::string& path, std::span<std::uint8_t> bytes) {
+bool ReadExactly(const std::string& path, std::span<std::uint8_t> bytes, std::string& reason) {
   std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) {
+  const auto status = std::filesystem::status(path, error);
+  if (error) {
+    reason = error.message();
+    return false;
+  }
+  if (!std::filesystem::is_regular_file(status)) {
+    reason = "not a regular file";
     return false;
   }
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
+    reason = std::strerror(errno);
     return false;
   }
   const std::size_t count = std::fread(bytes.data(), 1, bytes.size(), file);
   const bool at_end = std::fgetc(file) == EOF && std::feof(file) != 0;
+  const bool failed = std::ferror(file) != 0;
+  const int error_number = errno;
   const bool closed = std::fclose(file) == 0;
-  return count == bytes.size() && at_end && closed;
+  if (failed || !closed) {
+    reason = std::strerror(failed ? error_number : errno);
+  } else if (count != bytes.size() || !at_end) {
+    reason = "not exactly " + std::to_string(bytes.size()) + " bytes";
+  } else {
+    return true;
+  }
+  return false;
 }
 
 bool OutputCreate(const std::string& target, OutputFile& file, std::string& reason) {
@@ -106,6 +122,20 @@ void OutputDiscard(OutputFile& file) {
   file.descriptor = -1;
   _unlink(file.temporary.c_str());
   errno = error;
+}
+
+// The performance counter: the runtime's steady clock counts whole
+// microseconds, which at speed 50 would be steps longer than a bit delay.
+std::int64_t HostNanoseconds() {
+  static const std::int64_t frequency = [] {
+    LARGE_INTEGER hertz{};
+    QueryPerformanceFrequency(&hertz);
+    return static_cast<std::int64_t>(hertz.QuadPart);
+  }();
+  LARGE_INTEGER count{};
+  QueryPerformanceCounter(&count);
+  const std::int64_t ticks = count.QuadPart;
+  return ticks / frequency * 1'000'000'000 + ticks % frequency * 1'000'000'000 / frequency;
 }
 
 // None are caught: the console's Ctrl+C handler runs on a thread of its own,

@@ -8,7 +8,9 @@
 // Each call to DTR or RTS settles the whole circuit before it returns, as the
 // real lines would long before the program's next bit delay ends: the chip
 // and the bus monitor see the edge, the chip answers, CTS takes its new
-// level, and the trace records what changed.
+// level, and the trace records what changed. A simulated USB adapter adds its
+// own delays on the simulated clock: each line operation costs its round trip
+// before the line changes or is read, and CTS reaches the program late.
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -57,6 +59,7 @@ bool scl = false;  // bus levels, true high
 bool sda = true;
 bool cts = false;  // port level, as CTS returns it
 SimCounters counters;
+std::int64_t operation_ns = 0;  // what each line operation costs
 
 // A configuration or file problem is the test harness's fault, not the
 // program's: it must stop the run loudly, never let it go on with a
@@ -91,9 +94,10 @@ SimConfig ConfigFromEnvironment() {
   return config;
 }
 
-void LoadMemory(std::string_view key, const std::string& path, std::span<std::uint8_t> memory) {
-  if (!path.empty() && !ReadExactly(path, memory)) {
-    BadItem(std::string(key) + "=" + path);
+void LoadMemory(const std::string& path, std::span<std::uint8_t> memory) {
+  std::string reason;
+  if (!path.empty() && !ReadExactly(path, memory, reason)) {
+    HarnessError("cannot read '" + path + "': " + reason);
   }
 }
 
@@ -219,10 +223,24 @@ LineLevels Levels() {
   return {scl, sda, dtr != 0, rts != 0, cts};
 }
 
+// CTS takes every level the adapter has brought to the program by until, and
+// the trace shows each at the time the program could first read it.
+void ReportCts(std::int64_t until) {
+  std::int64_t time = 0;
+  bool level = false;
+  while (CtsNextReport(until, time, level)) {
+    cts = level;
+    if (tracing) {
+      TraceLines(Levels(), time);
+    }
+  }
+}
+
 // The chip changes SDA only on a falling clock edge, so the clock is settled
 // first and SDA after it; an SDA change can then only be a START or STOP if
 // the master made it.
-void Settle() {
+void Settle(std::int64_t now) {
+  ReportCts(now);
   const bool new_scl = (rts != 0) != session.invert_rts;
   if (new_scl != scl) {
     scl = new_scl;
@@ -239,9 +257,10 @@ void Settle() {
   if (session.port_fail_at && ChipTransactions() > *session.port_fail_at) {
     port_failed = true;
   }
-  cts = CircuitCts();
+  CtsLineAt(CircuitCts(), now);
+  ReportCts(now);
   if (tracing) {
-    TraceLines(Levels());
+    TraceLines(Levels(), now);
   }
 }
 
@@ -250,8 +269,10 @@ std::int32_t OpenSession() {
   port_open = false;
   EndSession();
   session = chosen ? *chosen : ConfigFromEnvironment();
-  LoadMemory("load", session.load, SimData());
-  LoadMemory("app_load", session.app_load, SimAppRegisters());
+  SimTimeSetSpeed(session.speed);
+  operation_ns = std::int64_t{session.op_us} * 1000;
+  LoadMemory(session.load, SimData());
+  LoadMemory(session.app_load, SimAppRegisters());
   CreateMemoryFile(session.save, SimData(), data_file, data_failure);
   CreateMemoryFile(session.app_save, SimAppRegisters(), app_file, app_failure);
   session_started = true;
@@ -267,6 +288,7 @@ std::int32_t OpenSession() {
   scl = session.invert_rts;
   sda = session.invert_dtr && ChipSdaOut();
   cts = CircuitCts();
+  CtsAttach(session, cts);
   tracing = !session.trace.empty();
   if (tracing) {
     trace_failure = "cannot write trace '" + session.trace + "'";
@@ -280,12 +302,16 @@ std::int32_t OpenSession() {
 }
 
 std::int32_t DriveLine(std::int32_t& line, std::int32_t level) {
-  if (!port_open || port_failed) {
+  if (!port_open) {
+    return -1;
+  }
+  SimTimeSpend(operation_ns);
+  if (port_failed) {
     return -1;
   }
   DeferStops();
   line = level != 0 ? 1 : 0;
-  Settle();
+  Settle(SimNanoseconds());
   AllowStops();
   return 0;
 }
@@ -328,11 +354,27 @@ std::int32_t RTS(std::int32_t level) {
 
 std::int32_t CTS() {
   ++counters.cts_calls;
-  return port_open && cts ? 1 : 0;
+  if (!port_open) {
+    return 0;
+  }
+  SimTimeSpend(operation_ns);
+  DeferStops();
+  ReportCts(SimNanoseconds());
+  AllowStops();
+  return !port_failed && cts ? 1 : 0;
 }
 
 bool PortFailed() {
   return port_failed;
+}
+
+void SimTimeStartFromEnvironment() {
+  SimConfig config;
+  std::string bad_item;
+  const char* text = std::getenv("EBRILO_SIM");
+  if (text != nullptr && SimParseConfig(text, config, bad_item)) {
+    SimTimeSetSpeed(config.speed);
+  }
 }
 
 void SimConfigure(const SimConfig& config) {
@@ -363,7 +405,10 @@ void SimReset() {
   sda = true;
   cts = false;
   counters = SimCounters{};
+  operation_ns = 0;
   deferred_stop = 0;
+  SimTimeSetSpeed(1);
+  CtsAttach(SimConfig{}, false);
   ChipReset();
   MonitorReset();
 }

@@ -59,6 +59,14 @@ struct SimConfig {
   std::string save;                           // data bytes saved at CLOSECOM, exit, stop signal
   std::string app_save;                       // APP registers saved likewise
   std::string trace;                          // VCD trace of the lines
+  // The simulated clock runs this many times faster than real time (1 to 100).
+  std::uint32_t speed = 1;
+  // A USB serial adapter, on the simulated clock: each DTR, RTS and CTS call
+  // costs op_us; CTS reports the line as it was cts_lag_us earlier, sampled
+  // only every cts_period_us. 0 is a port on the machine's own bus.
+  std::uint32_t op_us = 0;
+  std::uint32_t cts_lag_us = 0;
+  std::uint32_t cts_period_us = 0;
 };
 
 // Reads the EBRILO_SIM syntax: items separated by ';', each "key=value" or a

@@ -24,6 +24,26 @@ bool ChipSdaOut();
 std::uint32_t ChipTransactions();
 std::uint32_t ChipStoredWrites();
 
+// The simulated clock (simulated_time.cpp), in nanoseconds: N times faster
+// than the steady clock at speed N, and moved on by SimTimeSpend without any
+// real time passing. It never runs backwards. SimTimeStartFromEnvironment
+// (sim.cpp) sets the speed EBRILO_SIM asks for before the port is opened, for
+// the program's first clock reading; a text that does not parse leaves speed
+// 1, and the OPENCOM that follows refuses it.
+std::int64_t SimNanoseconds();
+void SimTimeSetSpeed(std::uint32_t speed);
+void SimTimeSpend(std::int64_t nanoseconds);
+void SimTimeStartFromEnvironment();
+
+// CTS as a USB adapter reports it (adapter_cts.cpp), on the simulated clock.
+// CtsAttach starts a port session with the line at level and nothing queued;
+// CtsLineAt tells the line's level at a time (no earlier than the last one
+// told); CtsNextReport takes the oldest change the program can see by until,
+// with the time it became visible, and false when there is none.
+void CtsAttach(const SimConfig& config, bool level);
+void CtsLineAt(bool level, std::int64_t time);
+bool CtsNextReport(std::int64_t until, std::int64_t& time, bool& level);
+
 // The bus monitor (bus_monitor.cpp). MonitorAttach forgets a frame in
 // progress but keeps the log.
 void MonitorAttach();
@@ -36,8 +56,9 @@ void MonitorSdaEdge(bool sda, bool scl);
 //
 // ReadExactly fills bytes from a regular file that holds exactly that many;
 // anything else fails, and so does a file whose opening could wait (a named
-// pipe, a device).
-bool ReadExactly(const std::string& path, std::span<std::uint8_t> bytes);
+// pipe, a device). On failure it sets reason: the system's, or what is wrong
+// with the file.
+bool ReadExactly(const std::string& path, std::span<std::uint8_t> bytes, std::string& reason);
 
 // A file the simulation writes replaces its target whole or not at all: it is
 // written as a new file beside the target and renamed over it once complete,
@@ -65,13 +86,18 @@ void OutputDiscard(OutputFile& file);
 // action (the program's own clean-up, or the default action that ends the
 // process). WriteStandardError is safe in the handler too.
 void CatchStopSignals(void (*handler)(int));
+// The system's monotonic clock in nanoseconds, at its finest resolution: the
+// simulated clock multiplies its steps by the speed. On POSIX systems it is
+// the steady clock.
+std::int64_t HostNanoseconds();
 void PassOnStopSignal(int number);
 void WriteStandardError(std::string_view text);
 
-// The VCD trace (vcd_trace.cpp). TraceOpen creates the trace file or sets
-// reason. TraceClose writes out what is buffered and the time the trace ends,
-// and returns false with errno set if any write to the file failed; it is
-// safe in a signal handler where the output functions are. TraceDiscard
+// The VCD trace (vcd_trace.cpp), timed on the simulated clock. TraceOpen
+// creates the trace file or sets reason; TraceLines records the levels as
+// they are from time on (simulated nanoseconds, never earlier than the last). TraceClose writes out
+// what is buffered and the time the trace ends, and returns false with errno set if any write to
+// the file failed; it is safe in a signal handler where the output functions are. TraceDiscard
 // drops the trace without writing it. Both do nothing when no trace is open.
 struct LineLevels {
   bool scl = false;
@@ -81,6 +107,6 @@ struct LineLevels {
   bool cts = false;
 };
 bool TraceOpen(const std::string& path, const LineLevels& levels, std::string& reason);
-void TraceLines(const LineLevels& levels);
+void TraceLines(const LineLevels& levels, std::int64_t time);
 bool TraceClose();
 void TraceDiscard();

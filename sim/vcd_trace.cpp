@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 // A VCD trace of the port and bus lines, for GTKWave or sigrok's I2C decoder.
-// Times are real: nanoseconds of the steady clock since the trace opened.
+// Times are nanoseconds of the simulated clock since the trace opened, so a
+// trace made at any speed shows the bus as the program timed it.
 // A comment in the header places time 0 on the steady clock and tells how long
 // the program had run by then (start-up and delay calibration), so that a
-// trace can be laid beside the tick counter and the run's own wall time.
+// trace made at speed 1, where the simulated clock is the steady clock, can be
+// laid beside the tick counter and the run's own wall time.
 // Changes collect in memory and reach the file at close or when the buffer
 // grows large, so that tracing adds little to a line operation.
 #include <algorithm>
@@ -26,6 +28,7 @@ std::int64_t written = 0;  // bytes in the file so far
 std::string buffer;
 int write_error = 0;  // errno of the first failed write
 Clock::time_point origin;
+std::int64_t simulated_origin = 0;
 // Taken while the program loads, before main runs.
 const Clock::time_point program_start = Clock::now();
 std::int64_t last_time = 0;
@@ -36,7 +39,7 @@ std::string Nanoseconds(Clock::duration duration) {
 }
 
 std::int64_t Now() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - origin).count();
+  return SimNanoseconds() - simulated_origin;
 }
 
 void Write(const char* bytes, std::size_t size) {
@@ -86,6 +89,7 @@ bool TraceOpen(const std::string& path, const LineLevels& levels, std::string& r
   written = 0;
   write_error = 0;
   origin = Clock::now();
+  simulated_origin = SimNanoseconds();
   last_time = 0;
   buffer =
       "$version ebrilo-sim $end\n"
@@ -109,13 +113,13 @@ bool TraceOpen(const std::string& path, const LineLevels& levels, std::string& r
   return true;
 }
 
-void TraceLines(const LineLevels& levels) {
+void TraceLines(const LineLevels& levels, std::int64_t simulated_time) {
   if (file.descriptor == -1 ||
       (levels.scl == last.scl && levels.sda == last.sda && levels.dtr == last.dtr &&
        levels.rts == last.rts && levels.cts == last.cts)) {
     return;
   }
-  const std::int64_t time = Now();
+  const std::int64_t time = simulated_time - simulated_origin;
   if (time != last_time) {
     buffer += '#';
     buffer += std::to_string(time);

@@ -176,8 +176,9 @@ TEST_F(TerminalPrompt, WaitsForEnter) {
   for (const std::string& word : ProgramCommand()) {
     program += Quoted(word) + " ";
   }
-  const std::string inner = "cd " + Quoted(directory_) + " && EBRILO_SIM=app_save=app.bin " +
-                            program + "/P; echo $? >status.txt";
+  const std::string inner = "cd " + Quoted(directory_) +
+                            " && EBRILO_SIM='app_save=app.bin;speed=" + std::to_string(kFastSpeed) +
+                            "' " + program + "/P; echo $? >status.txt";
   ASSERT_EQ(Tmux("-f /dev/null new-session -d -s ebrilo -x 100 -y 40 " + Quoted(inner)), 0);
 
   ASSERT_TRUE(

@@ -145,6 +145,22 @@ TEST_F(ReadRun, FileThatCannotBeWrittenLeavesNothing) {
   EXPECT_EQ(Entries(), Names({"image.bin"}));
 }
 
+// Another program makes a file of the output's name while the chip is being
+// read: that file survives, and the read ends with error 8.
+TEST_F(ReadRun, FileThatAppearsDuringTheReadIsNeverReplaced) {
+  const ProgramRun run = ReadChip(PatternImage(16), {}, "",
+                                  {.create_after = "Reading eeprom...\r\n",
+                                   .create_name = "backup.bin",
+                                   .speed = kSignalSpeed});
+  EXPECT_EQ(MaskDelayCount(run.out),
+            RunHead() + Lines({"", "Reading eeprom...", Marks(8), kOutputFailed}) + Closing());
+  EXPECT_EQ(run.status, 8);
+  EXPECT_NE(run.err, "");
+  const Bytes kept = ReadFile("backup.bin");
+  EXPECT_EQ(std::string(kept.begin(), kept.end()), "made meanwhile\n");
+  EXPECT_EQ(Entries(), Names({"backup.bin", "image.bin"}));
+}
+
 // Ctrl-C, a kill or a closed terminal in the middle of the read: the
 // process ends by that signal as it would have, and removes its temporary.
 TEST_F(ReadRun, InterruptedReadLeavesNothing) {
@@ -153,9 +169,10 @@ TEST_F(ReadRun, InterruptedReadLeavesNothing) {
   }
   for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signal_number);
-    const ProgramRun run =
-        ReadChip(PatternImage(15), {}, "",
-                 {.signal_to_send = signal_number, .signal_after = "Reading eeprom...\r\n"});
+    const ProgramRun run = ReadChip(PatternImage(15), {}, "",
+                                    {.signal_to_send = signal_number,
+                                     .signal_after = "Reading eeprom...\r\n",
+                                     .speed = kSignalSpeed});
     EXPECT_EQ(run.signal, signal_number);
     EXPECT_EQ(Entries(), Names({"image.bin"}));
   }

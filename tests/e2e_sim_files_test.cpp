@@ -61,12 +61,14 @@ TEST_F(SimFiles, UnusableFileStopsTheRunBeforeThePortOpens) {
       {"load=old.bin;save=old.bin;trace=missing/run.vcd",
        "cannot write trace 'missing/run.vcd': No such file or directory"},
       {"save=folder", "cannot write 'folder': not a regular file"},
+      {"load=missing.bin", "cannot read 'missing.bin': No such file or directory"},
+      {"app_load=old.bin", "cannot read 'old.bin': not exactly 16 bytes"},
   };
   // A named pipe must neither hang the simulator nor be replaced by a file.
   if (!WindowsTarget()) {
     ASSERT_EQ(mkfifo(Path("pipe").c_str(), 0644), 0);
     names.insert("pipe");
-    cases.insert(cases.end(), {{"load=pipe", "bad EBRILO_SIM item 'load=pipe'"},
+    cases.insert(cases.end(), {{"load=pipe", "cannot read 'pipe': not a regular file"},
                                {"app_save=pipe", "cannot write 'pipe': not a regular file"},
                                {"trace=pipe", "cannot write trace 'pipe': not a regular file"}});
   }
@@ -96,7 +98,8 @@ TEST_F(SimFiles, StopSignalSavesWholePagesAndClosesTheTrace) {
     const ProgramRun run = Run({.arguments = {"dump.bin"},
                                 .sim = "load=chip.bin;save=chip.bin;trace=run.vcd",
                                 .signal_to_send = number,
-                                .signal_after = std::string(static_cast<std::size_t>(marks), '>')});
+                                .signal_after = std::string(static_cast<std::size_t>(marks), '>'),
+                                .speed = kSignalSpeed});
     EXPECT_EQ(run.signal, number) << run.out << run.err;
     const Bytes chip = ReadFile("chip.bin");
     ASSERT_EQ(chip.size(), image.size());

@@ -83,6 +83,20 @@ TEST_F(WriteRun, PageModeStopsAtTheFirstFailure) {
   EXPECT_EQ(Chip(), WithPagesErased(image, {3, 64}));
 }
 
+// At speed 20 the chip's write cycle still runs in simulated time: one
+// longer than the program's wait after a write refuses the next page. It is
+// far longer, so that the process being held up for a while (which at speed
+// 20 costs 20 times as much simulated time) cannot let the cycle end first.
+TEST_F(WriteRun, WriteCycleLongerThanTheWaitFailsTheNextPage) {
+  const Bytes image = PatternImage(9);
+  const ProgramRun run = WriteImage(image, {}, "write_ms=500;speed=20");
+  EXPECT_EQ(MaskDelayCount(run.out),
+            ImageHead("Page mode. Writing eeprom...") +
+                Lines({">error at 168:16", "", "ERROR: Write eeprom failed!"}) + Closing());
+  EXPECT_EQ(run.status, 6);
+  EXPECT_EQ(Chip(), WithPagesErased(image, {2, 64}));
+}
+
 // With /E the failure is listed and the other 61 pages are still written.
 TEST_F(WriteRun, PageModeWithIgnoreErrorsWritesTheRest) {
   const Bytes image = PatternImage(5);

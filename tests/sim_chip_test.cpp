@@ -163,6 +163,18 @@ TEST_F(SimChip, BusyAfterStoredWriteUntilWriteCycleEnds) {
   EXPECT_TRUE(Transaction({0xA8}));
 }
 
+// At speed 20 the write cycle runs on the simulated clock: 150 ms of it pass
+// in about 7.5 ms.
+TEST_F(SimChip, WriteCycleOnTheSimulatedClock) {
+  Open("write_ms=150;speed=20");
+  EXPECT_TRUE(Transaction({0xA8, 0x00, 0x55}));
+  const auto stored = std::chrono::steady_clock::now();
+  EXPECT_FALSE(Transaction({0xA8}));
+  ASSERT_TRUE(WaitWhileBusy());
+  EXPECT_LT(std::chrono::steady_clock::now() - stored, std::chrono::milliseconds(140));
+  EXPECT_TRUE(Transaction({0xA8}));
+}
+
 // Reads: random, sequential across a block edge, and current-address.
 TEST_F(SimChip, RandomSequentialAndCurrentAddressReads) {
   Open("write_ms=0");
@@ -361,8 +373,9 @@ TEST(SimConfigText, ParsesItems) {
   SimConfig config;
   std::string bad;
   ASSERT_TRUE(SimParseConfig(
-      " load=a.bin; invert=rts,cts;nack=3;nack=4:2;write_ms=80;port_fail=7;deaf_app;", config,
-      bad));
+      " load=a.bin; invert=rts,cts;nack=3;nack=4:2;write_ms=80;port_fail=7;deaf_app;speed=100;"
+      "op_us=1000;cts_lag_us=250;cts_period_us=1000",
+      config, bad));
   EXPECT_EQ(config.load, "a.bin");
   EXPECT_TRUE(config.invert_rts && config.invert_cts && !config.invert_dtr);
   ASSERT_EQ(config.nacks.size(), 2u);
@@ -372,13 +385,21 @@ TEST(SimConfigText, ParsesItems) {
   EXPECT_EQ(config.port_fail_at, 7u);
   EXPECT_TRUE(config.deaf_app);
   EXPECT_FALSE(config.remove_at.has_value());
+  EXPECT_EQ(config.speed, 100u);
+  EXPECT_EQ(config.op_us, 1000u);
+  EXPECT_EQ(config.cts_lag_us, 250u);
+  EXPECT_EQ(config.cts_period_us, 1000u);
 }
 
 TEST(SimConfigText, NamesTheBadItem) {
-  for (const char* item :
-       {"bogus=1", "stuck=", "stuck=0", "stuck=x", "nack=1:0", "nack=-1",
-        "nack=1:", "invert=rts,foo", "invert=rts,", "write_ms=+5", "write_ms=5ms", "deaf_app=1",
-        "load", "load=", "circuit=open", "chip=present", "port_fail=", "remove=99999999999"}) {
+  for (const char* item : {"bogus=1",      "stuck=",         "stuck=0",
+                           "stuck=x",      "nack=1:0",       "nack=-1",
+                           "nack=1:",      "invert=rts,foo", "invert=rts,",
+                           "write_ms=+5",  "write_ms=5ms",   "deaf_app=1",
+                           "load",         "load=",          "circuit=open",
+                           "chip=present", "port_fail=",     "remove=99999999999",
+                           "speed=0",      "speed=101",      "speed=1.5",
+                           "op_us=-1",     "cts_lag_us=",    "cts_period_us=x"}) {
     SimConfig config;
     std::string bad;
     EXPECT_FALSE(SimParseConfig(std::string("trace=t.vcd;") + item + ";deaf_app", config, bad))
@@ -417,6 +438,64 @@ TEST_F(SimChip, LoadSaveAndTraceFiles) {
   EXPECT_NE(trace.find("$var wire 1 ! scl $end"), std::string::npos);
   EXPECT_NE(trace.find("\n#"), std::string::npos);
   std::filesystem::remove_all(dir);
+}
+
+// The adapter model: each line operation costs op_us of simulated time, and
+// CTS reports the line late. The loopback plug wires DTR to CTS.
+TEST_F(SimChip, LineOperationsCostTheirTimeInTheTrace) {
+  const std::string path =
+      ::testing::TempDir() + "sim_op_us_" + std::to_string(::getpid()) + ".vcd";
+  Open("circuit=loopback;op_us=1000;trace=" + path);
+  for (int i = 0; i < 4; ++i) {
+    Sda(i % 2 == 0);
+  }
+  EXPECT_EQ(CLOSECOM(), 0);
+  std::ifstream trace(path);
+  std::vector<long long> times;
+  for (std::string line; std::getline(trace, line);) {
+    if (line.starts_with('#')) {
+      times.push_back(std::stoll(line.substr(1)));
+    }
+  }
+  std::filesystem::remove(path);
+  // #0, the four changes of DTR, and the end; the bus's own opening moves
+  // were made before the trace's ops counted here.
+  ASSERT_GE(times.size(), 5u);
+  for (std::size_t i = times.size() - 4; i < times.size() - 1; ++i) {
+    EXPECT_GE(times[i] - times[i - 1], 1'000'000) << i;
+    EXPECT_LT(times[i] - times[i - 1], 100'000'000) << i;
+  }
+}
+
+TEST_F(SimChip, CtsReportsTheLineAsItWasLagEarlier) {
+  // Each read costs 10 ms: the first two after the change fall inside the
+  // 25 ms lag, the third after it.
+  // 25 ms lag, the third after it. The opening left DTR high 20 ms ago.
+  Open("circuit=loopback;op_us=10000;cts_lag_us=25000");
+  Sda(false);
+  EXPECT_EQ(CTS(), 1);
+  EXPECT_EQ(CTS(), 1);
+  EXPECT_EQ(CTS(), 0);
+  Sda(true);
+  EXPECT_EQ(CTS(), 0);
+  EXPECT_EQ(CTS(), 0);
+  EXPECT_EQ(CTS(), 1);
+}
+
+TEST_F(SimChip, CtsRefreshedOnlyEveryPeriod) {
+  // Reads 1 ms apart see a change only at the next 20 ms sample.
+  Open("circuit=loopback;op_us=1000;cts_period_us=20000");
+  for (int read = 0; read < 20; ++read) {
+    CTS();
+  }
+  ASSERT_EQ(CTS(), 1);
+  Sda(false);
+  int old_reads = 0;
+  while (CTS() == 1 && old_reads < 100) {
+    ++old_reads;
+  }
+  EXPECT_LE(old_reads, 20);
+  EXPECT_EQ(CTS(), 0);
 }
 
 }  // namespace

@@ -11,7 +11,9 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
+#include <string>
 #include <thread>
 
 namespace {
@@ -60,10 +62,14 @@ void Redirect(const std::string& path, int flags, int target) {
     dup2(out_pipe, STDOUT_FILENO);
   }
   dup2(err_pipe, STDERR_FILENO);
-  if (setup.sim.empty()) {
+  std::string sim = setup.sim;
+  if (setup.speed != 1 && sim.find("speed=") == std::string::npos) {
+    sim += ";speed=" + std::to_string(setup.speed);
+  }
+  if (sim.empty()) {
     unsetenv("EBRILO_SIM");
   } else {
-    setenv("EBRILO_SIM", setup.sim.c_str(), 1);
+    setenv("EBRILO_SIM", sim.c_str(), 1);
   }
   if (setup.file_size_limit > 0) {
     const rlimit limit{setup.file_size_limit, setup.file_size_limit};
@@ -122,11 +128,14 @@ void SendSignal(const ProgramSetup& setup, pid_t child) {
 // (a helper process of the child, such as Wine's server, may keep a copy of
 // the pipes open long after), or until the time is up. Standard output is
 // read only until it has brought the setup's stdout_reader_quits_after
-// bytes, when that is not 0; the setup's signal goes to the child once
-// standard output shows its text. Returns the child's wait status.
-int Collect(int out_pipe, int err_pipe, const ProgramSetup& setup, ProgramRun& run, pid_t child) {
+// bytes, when that is not 0; the setup's signal goes to the child, and its
+// file is made in directory, once standard output shows their text. Returns the child's wait
+// status.
+int Collect(int out_pipe, int err_pipe, const std::string& directory, const ProgramSetup& setup,
+            ProgramRun& run, pid_t child) {
   const std::size_t quit_after = setup.stdout_reader_quits_after;
   bool signal_sent = setup.signal_to_send == 0;
+  bool file_created = setup.create_name.empty();
   const auto deadline = std::chrono::steady_clock::now() + kRunLimit;
   pollfd fds[2] = {{out_pipe, POLLIN, 0}, {err_pipe, POLLIN, 0}};
   std::string* sinks[2] = {&run.out, &run.err};
@@ -146,6 +155,10 @@ int Collect(int out_pipe, int err_pipe, const ProgramSetup& setup, ProgramRun& r
       if (!ended && !signal_sent && run.out.find(setup.signal_after) != std::string::npos) {
         SendSignal(setup, child);
         signal_sent = true;
+      }
+      if (!ended && !file_created && run.out.find(setup.create_after) != std::string::npos) {
+        std::ofstream(directory + "/" + setup.create_name) << "made meanwhile\n";
+        file_created = true;
       }
       continue;
     }
@@ -195,7 +208,7 @@ ProgramRun RunProgram(const std::string& directory, const ProgramSetup& setup) {
   if (setup.stdout_reader_gone) {
     out_pipe[0] = open("/dev/null", O_RDONLY | O_CLOEXEC);
   }
-  const int wait_status = Collect(out_pipe[0], err_pipe[0], setup, run, child);
+  const int wait_status = Collect(out_pipe[0], err_pipe[0], directory, setup, run, child);
   close(out_pipe[0]);
   close(err_pipe[0]);
   if (WIFEXITED(wait_status)) {

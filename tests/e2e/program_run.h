@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,15 @@ struct ProgramRun {
   int status = -1;  // exit status, or -1 when ended by a signal
   int signal = 0;   // the signal that ended it, if any
 };
+
+// The simulated clock's speed of the runs that do not measure time: the
+// program runs this many times faster than real time, with the same output,
+// chip and bus. Runs that measure time, or that act on the program from
+// outside while it runs, opt out: speed 1 for the ones that measure time.
+inline constexpr std::uint32_t kFastSpeed = 50;
+// Runs that a signal must reach in the middle of their work: slow enough that
+// the rest of the work takes a few hundred milliseconds even then.
+inline constexpr std::uint32_t kSignalSpeed = 5;
 
 struct ProgramSetup {
   std::vector<std::string> command;  // empty: ProgramCommand()
@@ -37,6 +47,12 @@ struct ProgramSetup {
   int signal_to_send = 0;
   std::string signal_after;
   int stopped_ms = 0;
+  // Once standard output contains create_after, the file create_name is made
+  // in the run's directory, as another program might make it meanwhile.
+  std::string create_after;
+  std::string create_name;
+  // Added to sim as "speed=N" unless 1, or sim names a speed of its own.
+  std::uint32_t speed = kFastSpeed;
 };
 
 // The command that starts the program under test: EBRILO_E2E_COMMAND when
