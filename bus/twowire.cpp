@@ -2,6 +2,7 @@
 #include "bus/twowire.h"
 
 #include "app/errors.h"
+#include "bus/port_latency.h"
 #include "bus/serial_lines.h"
 #include "timing/delay.h"
 
@@ -35,11 +36,26 @@ void SendStart() {
 }
 
 // SDA rises while SCL is high; both lines are high (bus idle) on return.
+// Where CTS lags, SDA stays low for the longest lag the program works with
+// before it rises, so that StopSeen can tell a CTS that has fallen further
+// behind than measured.
 void SendStop() {
   SclLow();
   SdaLow();
   SclHigh();
+  if (ReadSettle() != 0) {
+    WaitUntilMicrosecond(LastLineChange() + std::uint64_t{kCtsLagLimitMs} * 1000);
+  }
   SdaHigh();
+}
+
+// After a STOP: SDA rose after a long low, so a CTS still as prompt as
+// measured reads it high once the settle time has passed. One that reads low
+// now lags more than that (by up to the longest lag the program works with),
+// and every acknowledge and data bit read since may have been an older level
+// of the line: an acknowledge that was a data bit 0, data bits shifted.
+bool StopSeen() {
+  return ReadSettle() == 0 || (ReadSda() && !LinesFailed());
 }
 
 // SCL is low on entry and on return. Data changes only while SCL is low.
@@ -97,16 +113,29 @@ std::uint8_t ReceiveByte(bool acknowledge) {
 
 // Loop-back test of the interface circuit: SDA-In must follow SDA-Out. The
 // level driven is the one that reads back as an asserted CTS in either input
-// polarity, so a CTS that is never asserted fails either way.
+// polarity, so a CTS that is never asserted fails either way. The check's
+// line changes (and OpenBus's before them) are timed: on a slow port, the
+// loop-back is read again once the CTS lag is known and waited for.
 bool CheckCircuit() {
-  if (bus_options.invert_sda_in) {
+  StartLineTiming();
+  const bool level = !bus_options.invert_sda_in;
+  if (level) {
+    SdaHigh();
+    SclHigh();
+  } else {
     SdaLow();
     SclLow();
-    return !ReadSda();
   }
-  SdaHigh();
-  SclHigh();
-  return ReadSda();
+  const bool follows = ReadSda() == level;
+  switch (MeasurePortLatency(level)) {
+    case PortLatency::kFast:
+      return follows;
+    case PortLatency::kMeasured:
+      return ReadSda() == level;
+    case PortLatency::kCtsStuck:
+      break;
+  }
+  return false;
 }
 
 bool ProbeDevice(std::uint8_t control) {
@@ -133,6 +162,7 @@ bool ProbeDevice(std::uint8_t control) {
 void OpenBus() {
   OpenSerialPort();
   WaitTicks(kPortSettleMs);
+  StartLineTiming();
   SdaHigh();
   SclHigh();
   last_control_byte = 0;

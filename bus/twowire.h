@@ -15,6 +15,11 @@ extern std::uint16_t position;
 
 void SendStart();
 void SendStop();
+
+// After a transaction's STOP: false when a port whose CTS lags shows that the
+// lag has grown past the read settle time, so that what the transaction read
+// cannot be trusted. Always true where no settle time is in force.
+bool StopSeen();
 bool SendByte(std::uint8_t value);
 bool ReadAck();
 

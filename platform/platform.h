@@ -3,13 +3,15 @@
 // one file per OS (posix or win32) so that no shared code has to ask which
 // system it runs on:
 //  - the serial port library: open and close a port, drive DTR and RTS, read CTS;
-//  - a millisecond tick counter and one turn of the thread's message queue;
+//  - a millisecond tick counter, a microsecond clock and one turn of the
+//    thread's message queue;
 //  - the console streams, the dump file and the output file of a read.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <string>
 #include <string_view>
 
 // Serial port library. The port named in the mode text (for example
@@ -28,8 +30,17 @@ std::int32_t CTS();
 // remembered until the next OPENCOM; CTS reads 0 while it lasts.
 bool PortFailed();
 
+// The device the library opens for the port the mode text names, as its
+// messages name it (for "COM1...": /dev/ttyS0 on Linux, \\.\COM1 on Windows).
+std::string PortDevice(const char* mode);
+
 // Milliseconds since some fixed point, unsigned 32-bit, wrapping.
 std::uint32_t TickCount();
+
+// Microseconds since some fixed point, monotonic: fine enough to time one
+// port call, which takes about a microsecond on a UART of the machine's own
+// and 0.1 ms or more through a USB adapter.
+std::uint64_t MicrosecondCount();
 
 // Removes and dispatches every message already queued for this thread,
 // without waiting for one. Nothing to do where the platform has no queue.

@@ -166,6 +166,10 @@ std::string ComDevicePath(std::string_view mode) {
   return number == 0 ? std::string() : "/dev/ttyS" + std::to_string(number - 1);
 }
 
+std::string PortDevice(const char* mode) {
+  return ComDevicePath(mode);
+}
+
 std::string PortLockPath(const char* device) {
   std::string name = device;
   std::replace(name.begin(), name.end(), '/', '_');

@@ -86,6 +86,10 @@ std::int32_t ChangeLine(DWORD function) {
 
 }  // namespace
 
+std::string PortDevice(const char* mode) {
+  return ComDevicePath(mode);
+}
+
 std::int32_t OPENCOM(const char* mode) {
   CLOSECOM();
   port_failed = true;

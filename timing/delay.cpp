@@ -117,6 +117,14 @@ void WaitTicks(std::uint32_t ms) {
   } while (TickCount() - noted < ms);
 }
 
+// Also a polling loop, fine enough for the read settle time of a port whose
+// CTS reports late; it gives the message queue its turn as the others do.
+void WaitUntilMicrosecond(std::uint64_t deadline) {
+  while (MicrosecondCount() < deadline) {
+    PumpMessages();
+  }
+}
+
 void SettleWait() {
   const std::uint32_t noted = TickCount();
   do {
