@@ -68,15 +68,20 @@ PortLatency MeasurePortLatency(bool level) {
     driven = !driven;
     DriveSda(driven);
     const std::uint64_t changed_at = LastLineChange();
+    // Only a read made once the limit has passed fails the check: the
+    // process may have been kept from running between a read and the look
+    // at the clock after it.
     const std::uint32_t waiting_since = TickCount();
     bool first_read = true;
+    bool limit_passed = false;
     while (ReadSda() != driven) {
-      if (TickCount() - waiting_since >= kCtsLagLimitMs) {
+      if (limit_passed) {
         Diagnostic(PortName() + ": CTS did not follow DTR within " +
                    std::to_string(kCtsLagLimitMs) + " ms");
         SetReadSettle(0);
         return PortLatency::kCtsStuck;
       }
+      limit_passed = TickCount() - waiting_since >= kCtsLagLimitMs;
       first_read = false;
     }
     seen_at = MicrosecondCount();
