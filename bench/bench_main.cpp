@@ -16,6 +16,7 @@
 #include <string_view>
 #include <thread>
 
+#include "bench/adapter_bench.h"
 #include "bench/bit_delay_bench.h"
 #include "bench/line_op_bench.h"
 #include "bench/report_table.h"
@@ -65,6 +66,7 @@ int main(int argc, char** argv) {
   BenchBitDelay();
   BenchLineOps(work_dir.string(), device);
   BenchSimRuns(work_dir.string());
+  BenchAdapterRuns(work_dir.string());
   AddSection("Machine");
   AddRow("Hardware threads", std::to_string(std::thread::hardware_concurrency()));
   AddRow("Load average (1 min) before / after: other work slows every figure",

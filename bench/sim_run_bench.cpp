@@ -421,3 +421,9 @@ void BenchSimRuns(const std::string& work_dir) {
     }
   }
 }
+
+void ProtocolCounts(const TraceFigures& trace, int& primitives, int& writes) {
+  const Budget budget = ProtocolBudget(trace, 0, false);
+  primitives = budget.delays;
+  writes = budget.writes;
+}

@@ -10,3 +10,9 @@
 // Adds the rows; the runs' files go to work_dir. Each run's bit delay is
 // measured from its own trace, not worked out from its delay_count.
 void BenchSimRuns(const std::string& work_dir);
+
+// The line primitives (each one port call and one bit delay) and the writes
+// (each followed by the 51 ms wait) of the run a trace shows, counted as the
+// budget above counts them.
+struct TraceFigures;
+void ProtocolCounts(const TraceFigures& trace, int& primitives, int& writes);

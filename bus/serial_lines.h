@@ -5,6 +5,7 @@
 // line set to the level it already has is still set again and still waited on.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // Direct polarity: an asserted modem line is a high (released) bus line.
@@ -30,13 +31,35 @@ std::string SerialPortMode();
 void OpenSerialPort();
 void CloseSerialPort();
 
+// The device of the port, as the messages about it name it.
+std::string PortName();
+
 void SdaHigh();
 void SdaLow();
 void SclHigh();
 void SclLow();
 
 // One bit delay, then a sample of SDA-In: true when the bus line is high.
+// With a read settle time in force, the sample also waits until that long
+// after the end of the last DTR or RTS call.
 bool ReadSda();
+
+// Timing the port. Through a USB serial adapter every port call is a round
+// trip of 0.1 ms or more, and some adapters report CTS only milliseconds
+// after the line changed. StartLineTiming (unless it is already on) starts
+// keeping the durations of the DTR and RTS calls that follow, drops any read
+// settle time, and notes the end of every line change from then on.
+// StopLineTiming ends the keeping and gives the shortest duration kept, in
+// microseconds (0 when none was). SetReadSettle sets the read settle time;
+// with 0, the clock is no longer read at all, as before timing began.
+void StartLineTiming();
+std::uint64_t StopLineTiming();
+void SetReadSettle(std::uint64_t microseconds);
+std::uint64_t ReadSettle();
+
+// The microsecond clock's reading at the end of the last DTR or RTS call,
+// while line changes are noted.
+std::uint64_t LastLineChange();
 
 // True once the port failed to open or a line change or sample on it failed.
 // A dead CTS reads as low with direct polarity, which would look like an

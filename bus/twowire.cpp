@@ -5,6 +5,7 @@
 
 #include "app/errors.h"
 #include "bus/diagnosis.h"
+#include "bus/port_latency.h"
 #include "bus/serial_lines.h"
 #include "platform/platform.h"
 #include "timing/delay.h"
@@ -12,6 +13,7 @@
 std::uint8_t last_control_byte = 0;
 std::uint8_t last_word_address = 0;
 std::uint16_t position = 0;
+bool port_timed = false;
 
 namespace {
 
@@ -46,11 +48,26 @@ void SendStart() {
 }
 
 // SDA rises while SCL is high; both lines are high (bus idle) on return.
+// Where CTS lags, SDA stays low for the longest lag the program works with
+// before it rises, so that StopSeen can tell a CTS that has fallen further
+// behind than measured.
 void SendStop() {
   SclLow();
   SdaLow();
   SclHigh();
+  if (ReadSettle() != 0) {
+    WaitUntilMicrosecond(LastLineChange() + std::uint64_t{kCtsLagLimitMs} * 1000);
+  }
   SdaHigh();
+}
+
+// After a STOP: SDA rose after a long low, so a CTS still as prompt as
+// measured reads it high once the settle time has passed. One that reads low
+// now lags more than that (by up to the longest lag the program works with),
+// and every acknowledge and data bit read since may have been an older level
+// of the line: an acknowledge that was a data bit 0, data bits shifted.
+bool StopSeen() {
+  return ReadSettle() == 0 || (ReadSda() && !LinesFailed());
 }
 
 // SCL is low on entry and on return. Data changes only while SCL is low.
@@ -108,16 +125,38 @@ std::uint8_t ReceiveByte(bool acknowledge) {
 
 // Loop-back test of the interface circuit: SDA-In must follow SDA-Out. The
 // level driven is the one that reads back as an asserted CTS in either input
-// polarity, so a CTS that is never asserted fails either way.
+// polarity, so a CTS that is never asserted fails either way. The first check
+// after the port opened times its line changes (and OpenBus's before them):
+// on a slow port, the loop-back is read again once the CTS lag is known and
+// waited for. Later checks (the search for switches that work) read with
+// what was measured then.
 bool CheckCircuit() {
-  if (bus_options.invert_sda_in) {
+  const bool timing = !port_timed;
+  if (timing) {
+    StartLineTiming();
+  }
+  const bool level = !bus_options.invert_sda_in;
+  if (level) {
+    SdaHigh();
+    SclHigh();
+  } else {
     SdaLow();
     SclLow();
-    return !ReadSda();
   }
-  SdaHigh();
-  SclHigh();
-  return ReadSda();
+  const bool follows = ReadSda() == level;
+  if (!timing) {
+    return follows;
+  }
+  port_timed = true;
+  switch (MeasurePortLatency(level)) {
+    case PortLatency::kFast:
+      return follows;
+    case PortLatency::kMeasured:
+      return ReadSda() == level;
+    case PortLatency::kCtsStuck:
+      break;
+  }
+  return false;
 }
 
 bool ProbeDevice(std::uint8_t control) {
@@ -143,7 +182,9 @@ bool ProbeDevice(std::uint8_t control) {
 
 void OpenBus() {
   OpenSerialPort();
+  port_timed = false;
   WaitTicks(kPortSettleMs);
+  StartLineTiming();
   SdaHigh();
   SclHigh();
   last_control_byte = 0;

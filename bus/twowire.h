@@ -13,8 +13,18 @@ extern std::uint8_t last_control_byte;
 extern std::uint8_t last_word_address;
 extern std::uint16_t position;
 
+// True once the first circuit check since OpenBus has timed the port's line
+// changes and, on a slow port, its CTS lag: later checks read with what was
+// measured then.
+extern bool port_timed;
+
 void SendStart();
 void SendStop();
+
+// After a transaction's STOP: false when a port whose CTS lags shows that the
+// lag has grown past the read settle time, so that what the transaction read
+// cannot be trusted. Always true where no settle time is in force.
+bool StopSeen();
 bool SendByte(std::uint8_t value);
 bool ReadAck();
 

@@ -28,7 +28,9 @@ bool SendAddress(std::uint8_t control, std::uint8_t word_address, bool& bus_free
 // nothing, however many acknowledges that low line gave: it fails. Its bytes
 // are still clocked out, which can free a slave that was stuck in a byte.
 // So does one whose port failed by the end of its stop: the chip stores a
-// write only on the stop, which then may never have reached it.
+// write only on the stop, which then may never have reached it; and one
+// after which CTS turned out to lag more than measured, whose acknowledges
+// may have been older levels of the line.
 bool WriteBytes(std::uint8_t control, std::uint8_t word_address,
                 std::span<const std::uint8_t> data) {
   bool bus_free = false;
@@ -37,7 +39,8 @@ bool WriteBytes(std::uint8_t control, std::uint8_t word_address,
     ack = SendByte(*next);
   }
   SendStop();
-  return bus_free && ack && !LinesFailed();
+  const bool stop_seen = StopSeen();
+  return bus_free && ack && stop_seen && !LinesFailed();
 }
 
 // A random read: the word address goes to the chip as for a write, then a
@@ -47,7 +50,8 @@ bool WriteBytes(std::uint8_t control, std::uint8_t word_address,
 // chip release SDA for the STOP. The master's acknowledges prove nothing
 // about the data, so a read fails on a busy bus, on any byte the chip did not
 // acknowledge, and on a port that failed at any point of it: a dead CTS reads
-// as zeros.
+// as zeros; and after a STOP that showed CTS lagging more than measured,
+// which has shifted the data bits.
 bool ReadBytes(std::uint8_t control, std::uint8_t word_address, std::span<std::uint8_t> bytes) {
   bool bus_free = false;
   bool ack = SendAddress(control, word_address, bus_free);
@@ -59,7 +63,8 @@ bool ReadBytes(std::uint8_t control, std::uint8_t word_address, std::span<std::u
     bytes[index] = ReceiveByte(index + 1 < bytes.size());
   }
   SendStop();
-  return bus_free && ack && !LinesFailed();
+  const bool stop_seen = StopSeen();
+  return bus_free && ack && stop_seen && !LinesFailed();
 }
 
 }  // namespace

@@ -12,3 +12,10 @@ std::uint32_t TickCount() {
                   static_cast<std::uint64_t>(now.tv_nsec) / 1000000U;
   return static_cast<std::uint32_t>(ms);
 }
+
+std::uint64_t MicrosecondCount() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000000U +
+         static_cast<std::uint64_t>(now.tv_nsec) / 1000U;
+}

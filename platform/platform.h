@@ -4,7 +4,8 @@
 // system it runs on:
 //  - the serial port library: open and close a port, drive DTR and RTS, read CTS;
 //    the device a port name stands for, and the list of the machine's ports;
-//  - a millisecond tick counter and one turn of the thread's message queue;
+//  - a millisecond tick counter, a microsecond clock and one turn of the
+//    thread's message queue;
 //  - the console streams, the dump file and the output file of a read.
 #pragma once
 
@@ -39,6 +40,11 @@ bool PortFailed();
 // OPENCOM then fails, after ReportUnusablePortName.
 std::string PortDevicePath(std::string_view mode);
 
+// The device the serial port library opens for the port the mode text
+// names, as its messages name it: PortDevicePath for a real port; the
+// simulated port answers to the name the mode text gives it.
+std::string PortDevice(const char* mode);
+
 // One line on standard error saying that the port named by the mode text
 // cannot be a port, and what a port name looks like here.
 void ReportUnusablePortName(std::string_view mode);
@@ -56,6 +62,11 @@ std::vector<SerialPortInfo> ListSerialPorts();
 
 // Milliseconds since some fixed point, unsigned 32-bit, wrapping.
 std::uint32_t TickCount();
+
+// Microseconds since some fixed point, monotonic: fine enough to time one
+// port call, which takes about a microsecond on a UART of the machine's own
+// and 0.1 ms or more through a USB adapter.
+std::uint64_t MicrosecondCount();
 
 // Removes and dispatches every message already queued for this thread,
 // without waiting for one. Nothing to do where the platform has no queue.

@@ -122,6 +122,10 @@ std::int32_t ChangeLine(int line, std::int32_t level) {
 
 }  // namespace
 
+std::string PortDevice(const char* mode) {
+  return PortDevicePath(mode);
+}
+
 std::int32_t OpenSerialDevice(const char* path, std::string_view mode) {
   CLOSECOM();
   port_failed = true;

@@ -79,6 +79,10 @@ std::int32_t ChangeLine(DWORD function) {
 
 }  // namespace
 
+std::string PortDevice(const char* mode) {
+  return PortDevicePath(mode);
+}
+
 std::int32_t OPENCOM(const char* mode) {
   CLOSECOM();
   port_failed = true;

@@ -9,6 +9,7 @@
 // the next sampling instant (a multiple of the period on the simulated clock),
 // plus the lag. Changes that fall between two samples are seen together at
 // the later one, as only the level sampled then counts.
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 
@@ -42,8 +43,14 @@ void CtsAttach(const SimConfig& config, bool level) {
   reported = level;
 }
 
+void CtsChangeLag(std::uint32_t lag_us) {
+  lag_ns = std::int64_t{lag_us} * 1000;
+}
+
 void CtsLineAt(bool level, std::int64_t time) {
-  const std::int64_t seen = SeenAt(time);
+  // A shorter lag never lets a change overtake one made before it.
+  const std::int64_t seen =
+      pending.empty() ? SeenAt(time) : std::max(SeenAt(time), pending.back().time);
   if (!pending.empty() && pending.back().time == seen) {
     pending.pop_back();
   }

@@ -37,6 +37,15 @@ bool ParseNumber(std::string_view text, std::uint32_t& number) {
   return !text.empty() && error == std::errc{} && stop == end && number <= kLargestNumber;
 }
 
+bool ParseOptionalNumber(std::string_view value, std::optional<std::uint32_t>& number) {
+  std::uint32_t parsed = 0;
+  if (!ParseNumber(value, parsed)) {
+    return false;
+  }
+  number = parsed;
+  return true;
+}
+
 bool ParseNack(std::string_view text, SimConfig& config) {
   SimNack nack;
   const auto colon = text.find(':');
@@ -49,6 +58,14 @@ bool ParseNack(std::string_view text, SimConfig& config) {
   }
   config.nacks.push_back(nack);
   return true;
+}
+
+// "K:N": from transaction K on, CTS lags N µs.
+bool ParseLagChange(std::string_view text, SimConfig& config) {
+  const auto colon = text.find(':');
+  return colon != std::string_view::npos &&
+         ParseOptionalNumber(text.substr(0, colon), config.lag_change_at) &&
+         ParseNumber(text.substr(colon + 1), config.changed_lag_us);
 }
 
 bool ParseInvert(std::string_view list, SimConfig& config) {
@@ -74,15 +91,6 @@ bool ParseInvert(std::string_view list, SimConfig& config) {
 bool ParsePath(std::string_view value, std::string& path) {
   path = value;
   return !value.empty();
-}
-
-bool ParseOptionalNumber(std::string_view value, std::optional<std::uint32_t>& number) {
-  std::uint32_t parsed = 0;
-  if (!ParseNumber(value, parsed)) {
-    return false;
-  }
-  number = parsed;
-  return true;
 }
 
 bool ParsePortFail(std::string_view value, SimConfig& config) {
@@ -143,6 +151,9 @@ bool ParseValue(std::string_view key, std::string_view value, SimConfig& config)
   }
   if (key == "cts_period_us") {
     return ParseNumber(value, config.cts_period_us);
+  }
+  if (key == "lag_from") {
+    return ParseLagChange(value, config);
   }
   if (key == "port_fail") {
     return ParsePortFail(value, config);

@@ -257,6 +257,9 @@ void Settle(std::int64_t now) {
   if (session.port_fail_at && ChipTransactions() > *session.port_fail_at) {
     port_failed = true;
   }
+  if (session.lag_change_at && ChipTransactions() > *session.lag_change_at) {
+    CtsChangeLag(session.changed_lag_us);
+  }
   CtsLineAt(CircuitCts(), now);
   ReportCts(now);
   if (tracing) {
@@ -366,6 +369,13 @@ std::int32_t CTS() {
 
 bool PortFailed() {
   return port_failed;
+}
+
+// The simulated port has no device of its own: it answers to the name the
+// mode text gives the port.
+std::string PortDevice(const char* mode) {
+  const std::string_view text = mode;
+  return std::string(text.substr(0, text.find(':')));
 }
 
 void SimTimeStartFromEnvironment() {

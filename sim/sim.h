@@ -67,6 +67,10 @@ struct SimConfig {
   std::uint32_t op_us = 0;
   std::uint32_t cts_lag_us = 0;
   std::uint32_t cts_period_us = 0;
+  // From this transaction on (once the chip has its control byte), CTS lags
+  // changed_lag_us instead: an adapter that grew slower after the check.
+  std::optional<std::uint32_t> lag_change_at;
+  std::uint32_t changed_lag_us = 0;
 };
 
 // Reads the EBRILO_SIM syntax: items separated by ';', each "key=value" or a

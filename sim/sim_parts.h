@@ -40,7 +40,10 @@ void SimTimeStartFromEnvironment();
 // CtsLineAt tells the line's level at a time (no earlier than the last one
 // told); CtsNextReport takes the oldest change the program can see by until,
 // with the time it became visible, and false when there is none.
+// CtsChangeLag gives the changes told from then on another lag; none is seen
+// before a change told earlier.
 void CtsAttach(const SimConfig& config, bool level);
+void CtsChangeLag(std::uint32_t lag_us);
 void CtsLineAt(bool level, std::int64_t time);
 bool CtsNextReport(std::int64_t until, std::int64_t& time, bool& level);
 

@@ -132,6 +132,36 @@ TEST_F(TwoWireTest, CheckCircuitNeedsSdaInToFollowSdaOut) {
   }
 }
 
+// Through a USB adapter every line change takes a round trip: here 1 ms, the
+// step of the fake clock between the readings before and after a call.
+// The check then drives SDA-Out to and fro to time CTS: one that follows at
+// once needs no settle time and the loop-back is read again; one that never
+// follows fails the check with a line on standard error.
+TEST_F(TwoWireTest, CheckCircuitMeasuresCtsOnASlowPort) {
+  fake_microsecond_step = 1000;
+  fake_cts_rule = CtsRule::FollowsDtr;
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(CheckCircuit());
+  std::string toggles;
+  for (int pair = 0; pair < 9; ++pair) {
+    toggles += " D0 C D1 C";
+  }
+  EXPECT_EQ(FakePortTrace(), "D1 R1 C C" + toggles + " C");
+  EXPECT_EQ(ReadSettle(), 0U);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "ebrilo: /dev/ttyFAKE: each line change takes 1.0 ms; CTS follows at once\r\n");
+
+  ResetState();
+  fake_microsecond_step = 1000;
+  fake_cts_constant = 1;
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(CheckCircuit());
+  EXPECT_EQ(FakePortTrace().substr(0, 19), "D1 R1 C C D0 C C C ");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "ebrilo: /dev/ttyFAKE: CTS did not follow DTR within 100 ms\r\n");
+  EXPECT_EQ(ReadSettle(), 0U);
+}
+
 // The probe clears a stuck bus with clock pulses until SDA reads high, nine
 // at most, then addresses the chip and, if it answers, sends word address 0.
 TEST_F(TwoWireTest, ProbeDeviceClearsTheBusThenAddressesTheChip) {

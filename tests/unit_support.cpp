@@ -22,6 +22,7 @@ void ResetState() {
   last_control_byte = 0;
   last_word_address = 0;
   position = 0;
+  port_timed = false;
   eeprom_image = {};
   ignore_errors = false;
   ack_polling = false;

@@ -125,6 +125,14 @@ bool SettleOver(std::uint32_t noted) {
   return TickCount() - noted > kSettleMs;
 }
 
+// Also a polling loop, fine enough for the read settle time of a port whose
+// CTS reports late; it gives the message queue its turn as the others do.
+void WaitUntilMicrosecond(std::uint64_t deadline) {
+  while (MicrosecondCount() < deadline) {
+    PumpMessages();
+  }
+}
+
 void SettleWait() {
   const std::uint32_t noted = SettleStart();
   do {

@@ -33,6 +33,9 @@ void BitDelay();
 // Waits until at least ms milliseconds have passed.
 void WaitTicks(std::uint32_t ms);
 
+// Waits until the microsecond clock reads at least deadline.
+void WaitUntilMicrosecond(std::uint64_t deadline);
+
 // The wait after every EEPROM write: ends once more than 50 ms have passed,
 // which covers the chip's internal write cycle.
 void SettleWait();

@@ -10,6 +10,8 @@ std::uint32_t fake_tick_step = 1;
 std::string fake_clock_events;
 std::vector<std::uint32_t> fake_tick_readings;
 std::vector<std::int32_t> fake_delay_count_at_read;
+std::uint64_t fake_microseconds = 0;
+std::uint64_t fake_microsecond_step = 1;
 
 void FakeClockReset() {
   fake_tick_queue.clear();
@@ -18,6 +20,14 @@ void FakeClockReset() {
   fake_clock_events.clear();
   fake_tick_readings.clear();
   fake_delay_count_at_read.clear();
+  fake_microseconds = 0;
+  fake_microsecond_step = 1;
+}
+
+std::uint64_t MicrosecondCount() {
+  const std::uint64_t reading = fake_microseconds;
+  fake_microseconds += fake_microsecond_step;
+  return reading;
 }
 
 std::uint32_t TickCount() {

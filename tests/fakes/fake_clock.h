@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// A scripted millisecond tick counter and message queue, linked into the unit
+// A scripted millisecond tick counter, microsecond clock and message queue, linked into the unit
 // tests in place of the real ones. Each read takes the next queued reading;
 // once the queue is empty, reads follow a step rule: a start value, then that
 // much more per read (a step of 0 is a counter that has stalled).
@@ -22,6 +22,11 @@ extern std::string fake_clock_events;
 // shows the busy-loop length calibration was trying at the time).
 extern std::vector<std::uint32_t> fake_tick_readings;
 extern std::vector<std::int32_t> fake_delay_count_at_read;
+
+// The microsecond clock: each read gives the value, then moves it on by the
+// step (1: every port call looks as fast as a UART's).
+extern std::uint64_t fake_microseconds;
+extern std::uint64_t fake_microsecond_step;
 
 // No queued readings, reads give 0, 1, 2, ..., nothing recorded.
 void FakeClockReset();

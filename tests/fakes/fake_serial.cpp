@@ -93,6 +93,10 @@ std::int32_t CTS() {
   return answer;
 }
 
+std::string PortDevice(const char*) {
+  return "/dev/ttyFAKE";
+}
+
 bool PortFailed() {
   return fake_port_failed ||
          (fake_port_fails_at_call != 0 && fake_port_calls.size() >= fake_port_fails_at_call);

@@ -1,0 +1,102 @@
+// SPDX-License-Identifier: MIT
+// USB serial adapters, through the simulator's adapter model: 1 ms per line
+// operation, and a CTS that lags or is refreshed only every so often. The
+// check measures the lag and says so on standard error; every run then
+// writes and reads exactly the right bytes, and a lag grown after the check
+// fails the run, never ends it with "Done.".
+#include <cstdio>
+#include <filesystem>
+#include <regex>
+#include <string>
+
+#include "tests/e2e/e2e_support.h"
+
+namespace {
+
+// Fast enough that a whole write and verify, at 1 ms per line operation,
+// takes seconds.
+const std::string kAdapter = "speed=100;op_us=1000;";
+
+const std::regex kLagLine(
+    "ebrilo: COM1: CTS follows after [0-9]+\\.[0-9] ms; "
+    "each read of the data line waits [0-9]+\\.[0-9] ms\r\n");
+
+class AdapterRun : public ScratchDirectory {};
+
+// A page-mode write with /V and a read, with a lagging CTS and with one
+// refreshed every 16 ms (the default latency timer of Windows drivers).
+TEST_F(AdapterRun, LaggingCtsWritesAndReadsExactly) {
+  for (const std::string cts : {"cts_lag_us=3000", "cts_period_us=16000"}) {
+    SCOPED_TRACE(cts);
+    const Bytes image = PatternImage(31);
+    WriteFile("dump.bin", image);
+    ProgramRun run =
+        Run({.arguments = {"dump.bin", "/V"}, .sim = kAdapter + cts + ";save=chip.bin"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("\r\nDone.\r\n"), std::string::npos);
+    EXPECT_TRUE(std::regex_match(run.err, kLagLine)) << run.err;
+    EXPECT_EQ(ReadFile("chip.bin"), image);
+
+    std::remove(Path("copy.bin").c_str());
+    run = Run({.arguments = {"copy.bin", "/R"}, .sim = kAdapter + cts + ";load=dump.bin"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(std::regex_match(run.err, kLagLine)) << run.err;
+    EXPECT_EQ(ReadFile("copy.bin"), image);
+  }
+}
+
+// A circuit that inverts CTS behind a lagging adapter: the lag is measured on
+// CTS's changes whichever way they go, and the search for switches that
+// work reads with the settle time it gave.
+TEST_F(AdapterRun, LaggingCtsStillFindsTheSwitchesThatWork) {
+  const ProgramRun run =
+      Run({.arguments = {"/P"}, .sim = kAdapter + "cts_period_us=16000;invert=cts"});
+  EXPECT_EQ(run.status, 4);
+  const std::size_t first_line = run.err.find('\n') + 1;
+  EXPECT_TRUE(std::regex_match(run.err.substr(0, first_line), kLagLine)) << run.err;
+  EXPECT_EQ(run.err.substr(first_line),
+            "ebrilo: the circuit and the chip answer with /I: run again with that switch\r\n");
+}
+
+// An adapter whose CTS follows at once only costs time: no read waits.
+TEST_F(AdapterRun, PromptCtsNeedsNoSettle) {
+  const Bytes image = PatternImage(32);
+  WriteFile("dump.bin", image);
+  const ProgramRun run = Run({.arguments = {"dump.bin", "/V"}, .sim = kAdapter + "save=chip.bin"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "ebrilo: COM1: each line change takes 1.0 ms; CTS follows at once\r\n");
+  EXPECT_EQ(ReadFile("chip.bin"), image);
+}
+
+// No circuit on a slow port: CTS never follows SDA-Out, error 4, and the
+// search for switches that work finds none.
+TEST_F(AdapterRun, CtsThatNeverFollowsFailsTheCheck) {
+  const ProgramRun run = Run({.arguments = {"/P"}, .sim = kAdapter + "circuit=none"});
+  EXPECT_EQ(run.status, 4);
+  EXPECT_NE(run.out.find("ERROR: Circuit not found or bus error!"), std::string::npos);
+  EXPECT_EQ(run.err,
+            "ebrilo: COM1: CTS did not follow DTR within 100 ms\r\n"
+            "ebrilo: CTS never changes when DTR does (it stays low): check the cable, the "
+            "circuit's power and the port\r\n");
+}
+
+// The lag grows from 3 ms to 8 or 20 ms after the check, in the middle of a
+// write or a read: the transaction fails, and so does the run.
+TEST_F(AdapterRun, LagGrownAfterTheCheckFailsTheRun) {
+  const Bytes image = PatternImage(33);
+  WriteFile("dump.bin", image);
+  for (const std::string grown : {"lag_from=5:8000", "lag_from=5:20000"}) {
+    SCOPED_TRACE(grown);
+    const std::string sim = kAdapter + "cts_lag_us=3000;load=dump.bin;" + grown;
+    ProgramRun run = Run({.arguments = {"dump.bin", "/V"}, .sim = sim});
+    EXPECT_EQ(run.status, 6);
+    EXPECT_EQ(run.out.find("Done."), std::string::npos);
+
+    run = Run({.arguments = {"copy.bin", "/R"}, .sim = sim});
+    EXPECT_EQ(run.status, 7);
+    EXPECT_EQ(run.out.find("Done."), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(Path("copy.bin")));
+  }
+}
+
+}  // namespace
