@@ -384,20 +384,22 @@ void AckPolling::ExpectPollsEndAtTheFirstAcknowledge(const PollingCase& c) {
 }
 
 TEST_F(AckPolling, FiveMillisecondWriteCycle) {
-  for (const PollingCase& c : {PollingCase{"write_ms=5", Job::kPages, 1023, 64, true},
-                               PollingCase{"write_ms=5", Job::kBytes, 1023, 1024, true},
-                               PollingCase{"write_ms=5", Job::kApp, 0, 10, true},
+  for (const PollingCase& c : {PollingCase{"write_ms=5;speed=20", Job::kPages, 1023, 64, true},
+                               PollingCase{"write_ms=5;speed=20", Job::kBytes, 1023, 1024, true},
+                               PollingCase{"write_ms=5;speed=20", Job::kApp, 0, 10, true},
                                PollingCase{"wp", Job::kPages, 1023, 64, false}}) {
     ExpectPollsEndAtTheFirstAcknowledge(c);
   }
 }
 
-// Byte mode covers the first 64 bytes: the whole chip would take 41 seconds
-// of write cycles.
+// The simulated chip's write cycles pass 20 times faster than real time, as
+// the program's polls are timed by the fake tick counter alone. Byte mode
+// covers the first 64 bytes: the whole chip would take 2 seconds of write
+// cycles even so.
 TEST_F(AckPolling, FortyMillisecondWriteCycle) {
-  for (const PollingCase& c : {PollingCase{"write_ms=40", Job::kPages, 1023, 64, true},
-                               PollingCase{"write_ms=40", Job::kBytes, 63, 64, true},
-                               PollingCase{"write_ms=40", Job::kApp, 0, 10, true}}) {
+  for (const PollingCase& c : {PollingCase{"write_ms=40;speed=20", Job::kPages, 1023, 64, true},
+                               PollingCase{"write_ms=40;speed=20", Job::kBytes, 63, 64, true},
+                               PollingCase{"write_ms=40;speed=20", Job::kApp, 0, 10, true}}) {
     ExpectPollsEndAtTheFirstAcknowledge(c);
   }
 }
