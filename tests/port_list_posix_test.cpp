@@ -5,7 +5,6 @@
 // tty hangs off the interface itself, ttyS slots with and without a UART, a
 // platform UART and a virtual console.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -13,6 +12,7 @@
 #include <string>
 
 #include "platform/port_list_posix.h"
+#include "tests/pseudo_terminal.h"
 
 namespace {
 
@@ -44,15 +44,6 @@ class FakeSysfs : public testing::Test {
 
   std::string root_;
 };
-
-pid_t EndedProcess() {
-  const pid_t child = fork();
-  if (child == 0) {
-    _exit(0);
-  }
-  waitpid(child, nullptr, 0);
-  return child;
-}
 
 TEST_F(FakeSysfs, ListsPortsWithHardwareAndTellsWhatTheyAre) {
   const std::string usb = "pci0000:00/0000:00:14.0/usb1/";

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 int OpenPseudoTerminal(std::string& slave_path) {
@@ -15,4 +16,13 @@ int OpenPseudoTerminal(std::string& slave_path) {
   }
   slave_path = ptsname(master);
   return master;
+}
+
+pid_t EndedProcess() {
+  const pid_t child = fork();
+  if (child == 0) {
+    _exit(0);
+  }
+  waitpid(child, nullptr, 0);
+  return child;
 }

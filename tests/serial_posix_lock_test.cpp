@@ -53,16 +53,6 @@ int InChild(const std::function<int()>& body) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// A process id that no longer runs: a child that has ended and been reaped.
-pid_t EndedProcess() {
-  const pid_t child = fork();
-  if (child == 0) {
-    _exit(0);
-  }
-  waitpid(child, nullptr, 0);
-  return child;
-}
-
 std::string FileText(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
