@@ -171,6 +171,12 @@ bool ProbeDevice(std::uint8_t control) {
       break;
     }
   }
+  return AddressChip(control);
+}
+
+// The word address's own acknowledge is not looked at: a chip that answers
+// its address is there, whatever it makes of the byte after it.
+bool AddressChip(std::uint8_t control) {
   SendStart();
   const bool ack = SendByte(control);
   if (ack) {

@@ -37,7 +37,20 @@ std::uint8_t ReceiveByte(bool acknowledge);
 inline constexpr std::uint8_t kProbeControlByte = 0xA8;
 
 bool CheckCircuit();
+
+// The bus opening's probe: a STOP, then clock pulses that free a slave
+// holding SDA low, then AddressChip. True when control was acknowledged.
 bool ProbeDevice(std::uint8_t control);
+
+// START, control, and only when it was acknowledged the word address 0, then
+// STOP: true when control was acknowledged. With the write bit in control it
+// is a dummy write that stores nothing: the word address only sets the
+// chip's address counter. The word address is never left out: the 24RF08
+// takes an acknowledged write address followed at once by a STOP (what
+// SMBus calls a quick write) for the start of something else, and a
+// following access can then change what it holds, its access protection
+// included.
+bool AddressChip(std::uint8_t control);
 
 // Samples SDA while the bus should be idle (after a STOP, or once OpenBus
 // is done): true when it reads high, so that a START can be made.

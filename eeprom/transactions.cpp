@@ -87,15 +87,13 @@ bool WriteAppRegister(std::uint8_t index, std::uint8_t value) {
   return WriteBytes(kAppControlByte, index, std::span(&value, 1));
 }
 
-// The shortest exchange the protocol allows, and it writes nothing: a chip
-// that takes a control byte with the write bit and then sees a STOP has no
-// address and no data to store. The bus-free sample is left out: a line held
-// low would only read as an acknowledge here, and the next write finds it.
-bool PollChip(std::uint8_t control) {
-  SendStart();
-  const bool ack = SendByte(control);
-  SendStop();
-  return ack;
+// The chip is busy as a whole during its write cycle, whichever block or
+// register the write went to, so the poll always addresses data block 0 and
+// never the APP block, the chip's access protection. It stores nothing. The
+// bus-free sample is left out: a line held low would only read as an
+// acknowledge here, and the next write finds it.
+bool PollChip() {
+  return AddressChip(kProbeControlByte);
 }
 
 bool ReadEepromBytes(std::uint16_t start, std::span<std::uint8_t> bytes) {

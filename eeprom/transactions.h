@@ -22,11 +22,12 @@ bool WritePage(std::uint16_t start, int count, std::span<const std::uint8_t> byt
 // Writes one register of the APP block (control byte 0xB8).
 bool WriteAppRegister(std::uint8_t index, std::uint8_t value);
 
-// Acknowledge polling: START, the control byte of a write, STOP. True when
-// the chip acknowledged, which it does not while in its internal write
-// cycle. Unlike the others, it leaves last_control_byte and
-// last_word_address as the write before it set them.
-bool PollChip(std::uint8_t control);
+// Acknowledge polling: the bus opening's probe without its clearing pulses,
+// a dummy write to data block 0 (START, 0xA8, the word address 0 once 0xA8
+// is acknowledged, STOP). True when the chip acknowledged, which it does not
+// while in its internal write cycle. Unlike the others, it leaves
+// last_control_byte and last_word_address as the write before it set them.
+bool PollChip();
 
 // Reads bytes.size() bytes from start on, in one random read. Its control
 // byte names the block of start alone, so callers keep a read inside that

@@ -36,8 +36,7 @@ int LastInImage(const EepromImage& image, int last) {
 // After every write transaction, failed or not, the chip may be in its
 // internal write cycle, during which it answers nothing. The fixed wait
 // covers the slowest chip's cycle. With acknowledge polling the chip itself
-// tells when it is done: it acknowledges the control byte of a write to the
-// same block (the one the transaction just sent) again. The polls stop at
+// tells when it is done: it acknowledges its address again. The polls stop at
 // the first acknowledge, or once the fixed wait would have ended, counted
 // from the same moment; the message queue gets its turn between polls.
 void WaitWriteCycle() {
@@ -48,7 +47,7 @@ void WaitWriteCycle() {
   const std::uint32_t noted = SettleStart();
   do {
     PumpMessages();
-  } while (!SettleOver(noted) && !PollChip(last_control_byte));
+  } while (!SettleOver(noted) && !PollChip());
 }
 
 }  // namespace

@@ -4,6 +4,14 @@
 // The chip watches every change of SCL and SDA. It samples SDA on the rising
 // edge of SCL and changes its own SDA output only while SCL is low, on the
 // falling edge, so a START or STOP can only come from the master.
+//
+// The real chip has a documented fault, which the simulated one counts and,
+// when asked, shows: a write control byte that it acknowledged, followed at
+// once by a STOP (an address-only write, SMBus's quick write), confuses its
+// state machine. An odd number of them in a row leaves it armed, and the
+// next transaction it acknowledges then changes what it holds, its access
+// protection included; here APP register 15, which no job writes, gets its
+// lowest clear bit set, so that changes never cancel out.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -48,6 +56,7 @@ bool write_protected = false;
 std::optional<std::uint32_t> weak_cell;
 std::optional<std::uint32_t> remove_at;
 std::int64_t write_cycle_ns = 5'000'000;  // on the simulated clock
+bool address_only_fault = false;
 
 Phase phase = Phase::kIdle;
 bool sda_out = true;
@@ -77,6 +86,29 @@ bool page_at_app = false;
 std::int64_t busy_until = 0;
 std::uint32_t stored_writes = 0;
 
+// The address-only write fault: a write control byte acknowledged and
+// nothing after it yet, the count of such writes ended by a STOP, and
+// whether the chip is left confused by them.
+constexpr std::size_t kConfusedRegister = 15;
+bool address_only = false;
+std::uint32_t address_only_writes = 0;
+bool fault_armed = false;
+
+void AddressOnlyWrite() {
+  ++address_only_writes;
+  fault_armed = address_only_fault && !fault_armed;
+}
+
+// Any acknowledged transaction but an address-only write.
+void Addressed() {
+  address_only = false;
+  if (fault_armed) {
+    std::uint8_t& confused = app[kConfusedRegister];
+    confused = static_cast<std::uint8_t>(confused | (confused + 1));
+    fault_armed = false;
+  }
+}
+
 bool Busy() {
   return SimNanoseconds() < busy_until;
 }
@@ -101,6 +133,11 @@ bool AcceptControl() {
     // A current-address read stays in the block its control byte names.
     const auto block = static_cast<std::uint16_t>((device >> 1) & 3);
     data_counter = static_cast<std::uint16_t>(block << 8 | (data_counter & 0xFF));
+  }
+  if (reading) {
+    Addressed();
+  } else {
+    address_only = true;
   }
   return true;
 }
@@ -137,6 +174,9 @@ bool AcceptDataByte() {
 // clock. A refused byte leaves the chip deaf until the next START.
 void ByteReceived() {
   ++byte_number;
+  if (byte_number == 2 && address_only) {
+    Addressed();
+  }
   bool ack = false;
   if (byte_number == 1) {
     ack = AcceptControl();
@@ -253,6 +293,8 @@ void ChipAttach(const SimConfig& config) {
   weak_cell = config.weak_cell;
   remove_at = config.remove_at;
   write_cycle_ns = std::int64_t{config.write_ms} * 1'000'000;
+  address_only_fault = config.address_only_fault;
+  address_only = false;
   transactions = 0;
   falls_seen = 0;
   page_marks = 0;
@@ -268,6 +310,8 @@ void ChipReset() {
   app_counter = 0;
   busy_until = 0;
   stored_writes = 0;
+  address_only_writes = 0;
+  fault_armed = false;
 }
 
 void ChipSclEdge(bool scl, bool sda) {
@@ -285,6 +329,12 @@ void ChipSdaEdge(bool sda, bool scl) {
     return;
   }
   sda_out = true;
+  if (sda && address_only) {
+    address_only = false;
+    AddressOnlyWrite();
+  } else if (address_only) {
+    Addressed();
+  }
   if (sda) {
     StoreWrittenPage();
     phase = Phase::kIdle;
@@ -306,6 +356,10 @@ std::uint32_t ChipTransactions() {
 
 std::uint32_t ChipStoredWrites() {
   return stored_writes;
+}
+
+std::uint32_t ChipAddressOnlyWrites() {
+  return address_only_writes;
 }
 
 bool SimChipBusy() {

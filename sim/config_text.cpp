@@ -192,6 +192,10 @@ bool ParseItem(std::string_view item, SimConfig& config, std::vector<std::string
       config.write_protected = true;
       return true;
     }
+    if (key == "address_only_fault") {
+      config.address_only_fault = true;
+      return true;
+    }
     return false;
   }
   return ParseValue(key, item.substr(equals + 1), config);

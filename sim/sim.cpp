@@ -220,7 +220,7 @@ bool CircuitCts() {
 }
 
 LineLevels Levels() {
-  return {scl, sda, dtr != 0, rts != 0, cts};
+  return {scl, sda, dtr != 0, rts != 0, cts, (ChipAddressOnlyWrites() & 1) != 0};
 }
 
 // CTS takes every level the adapter has brought to the program by until, and
@@ -427,5 +427,6 @@ SimCounters SimGetCounters() {
   SimCounters now = counters;
   now.transactions = ChipTransactions();
   now.stored_writes = ChipStoredWrites();
+  now.address_only_writes = ChipAddressOnlyWrites();
   return now;
 }

@@ -47,11 +47,15 @@ struct SimConfig {
   bool invert_cts = false;        // ... bus SDA on its way to CTS
   std::uint32_t stuck_falls = 0;  // SDA held low until this many SCL falls
   std::vector<SimNack> nacks;
-  bool deaf_app = false;                      // the APP block (0xB8) never answers
-  bool write_protected = false;               // every byte acknowledged, nothing stored
-  std::optional<std::uint32_t> weak_cell;     // data address whose bit 0 is stored inverted
-  std::optional<std::uint32_t> remove_at;     // the chip is gone from this transaction on
-  std::uint32_t write_ms = 5;                 // length of the write cycle
+  bool deaf_app = false;                   // the APP block (0xB8) never answers
+  bool write_protected = false;            // every byte acknowledged, nothing stored
+  std::optional<std::uint32_t> weak_cell;  // data address whose bit 0 is stored inverted
+  std::optional<std::uint32_t> remove_at;  // the chip is gone from this transaction on
+  std::uint32_t write_ms = 5;              // length of the write cycle
+  // The 24RF08's documented fault: an odd number of acknowledged
+  // address-only writes arms it, and the next acknowledged transaction then
+  // sets the lowest clear bit of APP register 15, which no job writes.
+  bool address_only_fault = false;
   bool port_fail_at_open = false;             // OPENCOM fails
   std::optional<std::uint32_t> port_fail_at;  // the port vanishes at this transaction
   std::string load;                           // 1024 data bytes to start from
@@ -123,5 +127,8 @@ struct SimCounters {
   std::uint64_t scl_falls = 0;  // falling edges of the bus clock
   std::uint32_t transactions = 0;
   std::uint32_t stored_writes = 0;  // page or register writes the chip stored
+  // Write control bytes the chip acknowledged and then saw a STOP after,
+  // with no further byte: what confuses the real chip.
+  std::uint32_t address_only_writes = 0;
 };
 SimCounters SimGetCounters();

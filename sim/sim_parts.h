@@ -23,6 +23,7 @@ void ChipSdaEdge(bool sda, bool scl);
 bool ChipSdaOut();
 std::uint32_t ChipTransactions();
 std::uint32_t ChipStoredWrites();
+std::uint32_t ChipAddressOnlyWrites();
 
 // The simulated clock (simulated_time.cpp), in nanoseconds: N times faster
 // than the steady clock at speed N, and moved on by SimTimeSpend without any
@@ -108,6 +109,8 @@ struct LineLevels {
   bool dtr = false;
   bool rts = false;
   bool cts = false;
+  // Changes at every address-only write the chip acknowledged.
+  bool address_only = false;
 };
 bool TraceOpen(const std::string& path, const LineLevels& levels, std::string& reason);
 void TraceLines(const LineLevels& levels, std::int64_t time);

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
-// A VCD trace of the port and bus lines, for GTKWave or sigrok's I2C decoder.
+// A VCD trace of the port and bus lines, for GTKWave or sigrok's I2C decoder,
+// and of what the chip made of them: address_only changes at every
+// acknowledged address-only write, which can corrupt the real chip.
 // Times are nanoseconds of the simulated clock since the trace opened, so a
 // trace made at any speed shows the bus as the program timed it.
 // A comment in the header places time 0 on the steady clock and tells how long
@@ -77,6 +79,9 @@ void AddChanges(const LineLevels& levels, bool all) {
   if (all || levels.cts != last.cts) {
     AddChange(levels.cts, '&');
   }
+  if (all || levels.address_only != last.address_only) {
+    AddChange(levels.address_only, '\'');
+  }
   last = levels;
 }
 
@@ -104,6 +109,7 @@ bool TraceOpen(const std::string& path, const LineLevels& levels, std::string& r
       "$var wire 1 # dtr $end\n"
       "$var wire 1 % rts $end\n"
       "$var wire 1 & cts $end\n"
+      "$var wire 1 ' address_only $end\n"
       "$upscope $end\n"
       "$enddefinitions $end\n"
       "#0\n"
@@ -116,7 +122,8 @@ bool TraceOpen(const std::string& path, const LineLevels& levels, std::string& r
 void TraceLines(const LineLevels& levels, std::int64_t simulated_time) {
   if (file.descriptor == -1 ||
       (levels.scl == last.scl && levels.sda == last.sda && levels.dtr == last.dtr &&
-       levels.rts == last.rts && levels.cts == last.cts)) {
+       levels.rts == last.rts && levels.cts == last.cts &&
+       levels.address_only == last.address_only)) {
     return;
   }
   const std::int64_t time = simulated_time - simulated_origin;

@@ -308,6 +308,31 @@ TEST_F(SimChip, DeafAppAndRemovedChip) {
   EXPECT_FALSE(Transaction({0xA8}));
 }
 
+// The real chip's fault: an acknowledged write address followed at once by
+// a STOP. Each is counted; with address_only_fault an odd run of them arms
+// the chip, and the next transaction it acknowledges changes APP register
+// 15. A dummy write, which sends its word address, and a refused address
+// are no such write.
+TEST_F(SimChip, AddressOnlyWritesArmTheDocumentedFault) {
+  Open("write_ms=0;address_only_fault");
+  EXPECT_TRUE(Transaction({0xA8, 0x00}));
+  EXPECT_FALSE(Transaction({0xA0}));
+  EXPECT_EQ(SimGetCounters().address_only_writes, 0U);
+  EXPECT_TRUE(Transaction({0xA8}));
+  EXPECT_TRUE(Transaction({0xB8}));
+  EXPECT_TRUE(Transaction({0xAA, 0x10, 0x55}));
+  EXPECT_EQ(SimAppRegisters()[15], 0x00) << "a second one disarms";
+  EXPECT_TRUE(Transaction({0xAC}));
+  EXPECT_TRUE(Transaction({0xA8, 0x00}));
+  EXPECT_EQ(SimAppRegisters()[15], 0x01);
+  EXPECT_EQ(SimGetCounters().address_only_writes, 3U);
+  Open("write_ms=0");
+  EXPECT_TRUE(Transaction({0xAE}));
+  EXPECT_TRUE(Transaction({0xAE, 0x00, 0x12}));
+  EXPECT_EQ(SimAppRegisters()[15], 0x01) << "counted only, without the item";
+  EXPECT_EQ(SimGetCounters().address_only_writes, 4U);
+}
+
 TEST_F(SimChip, PortVanishesAtItsTransaction) {
   Open("port_fail=1");
   EXPECT_TRUE(Transaction({0xA8}));
@@ -427,6 +452,7 @@ TEST_F(SimChip, LoadSaveAndTraceFiles) {
        "data.out;app_save=" + path + "app.out;trace=" + path + "t.vcd");
   EXPECT_TRUE(Transaction({0xAE, 0xFF, 0x22}));
   EXPECT_TRUE(Transaction({0xB8, 0x01, 0x33}));
+  EXPECT_TRUE(Transaction({0xA8}));
   EXPECT_FALSE(std::filesystem::exists(dir / "data.out"));
   EXPECT_EQ(CLOSECOM(), 0);
   data[1023] = '\x22';
@@ -437,6 +463,9 @@ TEST_F(SimChip, LoadSaveAndTraceFiles) {
   EXPECT_NE(trace.find("$timescale 1ns $end"), std::string::npos);
   EXPECT_NE(trace.find("$var wire 1 ! scl $end"), std::string::npos);
   EXPECT_NE(trace.find("\n#"), std::string::npos);
+  EXPECT_NE(trace.find("$var wire 1 ' address_only $end"), std::string::npos);
+  EXPECT_EQ(trace.find("1'"), trace.rfind("1'")) << "the address-only write, once";
+  EXPECT_NE(trace.find("\n1'\n", trace.find("$dumpvars")), std::string::npos);
   std::filesystem::remove_all(dir);
 }
 

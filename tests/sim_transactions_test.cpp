@@ -253,42 +253,44 @@ TEST_F(SimBus, ReadFailsOnARefusedByteOrALostPort) {
   EXPECT_TRUE(ReadEepromBytes(0, bytes));
 }
 
-// A poll is a START, the control byte of a write and a STOP: refused while
-// the chip is in its write cycle, acknowledged after it. It stores nothing
+// A poll is a dummy write to data block 0, whatever the write before it
+// went to: refused while the chip is in its write cycle, acknowledged with
+// its word address 0 after it, never an address alone. It stores nothing
 // and leaves the bookkeeping as the write before it set it.
-TEST_F(SimBus, PollIsTheControlByteAlone) {
+TEST_F(SimBus, PollIsADummyWriteToBlockZero) {
   OpenWithWriteCycle("write_ms=40");
   ASSERT_TRUE(WriteEepromByte(300, 0x12));
   SimClearBusLog();
-  EXPECT_FALSE(PollChip(0xAA));
+  EXPECT_FALSE(PollChip());
   while (SimChipBusy()) {
   }
-  EXPECT_TRUE(PollChip(0xAA));
-  EXPECT_EQ(SimBusLogText(), "S AA- P S AA+ P");
+  EXPECT_TRUE(PollChip());
+  EXPECT_EQ(SimBusLogText(), "S A8- P S A8+ 00+ P");
   EXPECT_EQ(last_control_byte, 170);
   EXPECT_EQ(last_word_address, 44);
   EXPECT_EQ(SimGetCounters().stored_writes, 1U);
+  EXPECT_EQ(SimGetCounters().address_only_writes, 0U);
   EXPECT_EQ(SimData()[300], 0x12);
   EXPECT_EQ(SimData()[0], 0xFF);
 }
 
-// What followed each write in the bus log: for every frame of more than one
-// byte (a write), the single-byte frames after it (its polls), '+' for an
-// acknowledged one and '-' for a refused one; '?' for one that does not
-// carry the write's control byte.
+// What followed each write in the bus log: for every frame of three bytes
+// or more (a write), the shorter frames after it (its polls), '+' for an
+// acknowledged poll and '-' for a refused one; '?' for one that is not a
+// dummy write to data block 0.
 std::vector<std::string> PollsAfterEachWrite() {
   std::vector<std::string> polls;
   std::vector<SimBusEvent> frame;
-  std::uint8_t control = 0;
   for (const SimBusEvent& event : SimBusLog()) {
     if (event.kind == SimEventKind::kByte) {
       frame.push_back(event);
     } else if (event.kind == SimEventKind::kStop && !frame.empty()) {
-      if (frame.size() > 1) {
-        control = frame.front().value;
+      if (frame.size() > 2) {
         polls.emplace_back();
       } else if (!polls.empty()) {
-        polls.back() += frame.front().value != control ? '?' : frame.front().acked ? '+' : '-';
+        const bool refused = frame.size() == 1 && !frame[0].acked;
+        const bool acked = frame.size() == 2 && frame[0].acked && frame[1].value == 0;
+        polls.back() += frame[0].value != 0xA8 ? '?' : refused ? '-' : acked ? '+' : '?';
       }
       frame.clear();
     }
@@ -331,12 +333,11 @@ class AckPolling : public SimBus {
   void ExpectPollsEndAtTheFirstAcknowledge(const PollingCase& c);
 };
 
-// With acknowledge polling every write is followed by polls of its own
-// control byte, refused while the chip writes and ending at the first
-// acknowledge. The tick counter stands still, so only that acknowledge can
-// end them; the chip's write cycle runs in real time. A write-protected chip
-// starts no write cycle: its first poll is acknowledged. No poll stores
-// anything, and the message queue gets a turn before every poll.
+// With acknowledge polling every write is followed by polls, refused while
+// the chip writes and ending at the first acknowledge. The tick counter stands still, so only that
+// acknowledge can end them; the chip's write cycle runs in real time. A write-protected chip starts
+// no write cycle: its first poll is acknowledged. No poll stores anything, and the message queue
+// gets a turn before every poll.
 void AckPolling::ExpectPollsEndAtTheFirstAcknowledge(const PollingCase& c) {
   SCOPED_TRACE(std::string(c.settings) + " job " + std::to_string(static_cast<int>(c.job)));
   const EepromImage image = TestImage();
@@ -404,12 +405,12 @@ TEST_F(AckPolling, FortyMillisecondWriteCycle) {
   }
 }
 
-// A chip that stays busy (a write cycle of a minute) or never answers the
-// APP block: the polls go on until the fixed wait would have ended, more
-// than 50 ticks after the write, across the tick counter's wrap, with /E or
-// without. Then all goes on as after the fixed wait: the same transactions, the same result,
-// the same tick readings and turns of the message queue, with 50 refused
-// polls after each transaction.
+// A chip that stays busy (a write cycle of a minute): the polls go on until
+// the fixed wait would have ended, more than 50 ticks after the write, across
+// the tick counter's wrap, with /E or without. Then all goes on as after the
+// fixed wait: the same transactions, the same result, the same tick readings
+// and turns of the message queue, with 50 refused polls after each
+// transaction.
 TEST_F(AckPolling, GivesUpWhereTheFixedWaitEnds) {
   struct Case {
     const char* settings;
@@ -420,7 +421,7 @@ TEST_F(AckPolling, GivesUpWhereTheFixedWaitEnds) {
   const Case cases[] = {
       {"write_ms=60000", Job::kPages, 47, true},
       {"write_ms=60000", Job::kBytes, 1023, false},
-      {"deaf_app", Job::kApp, 0, false},
+      {"write_ms=60000", Job::kApp, 0, false},
   };
   const EepromImage image = TestImage();
   for (const Case& c : cases) {
@@ -448,17 +449,15 @@ TEST_F(AckPolling, GivesUpWhereTheFixedWaitEnds) {
       CLOSECOM();
       SimReset();
     }
-    // Each frame of the fixed wait's log, then 50 refused polls of its
-    // control byte.
+    // Each frame of the fixed wait's log, then 50 refused polls.
     std::string expected;
-    std::string control;
     for (std::size_t at = 0; at < outcomes[0].log.size();) {
       const std::size_t stop = outcomes[0].log.find('P', at);
       ASSERT_NE(stop, std::string::npos);
       const std::string frame = outcomes[0].log.substr(at, stop + 1 - at);
       expected += frame;
       for (int poll = 0; poll < 50; ++poll) {
-        expected += " S " + frame.substr(2, 2) + "- P";
+        expected += " S A8- P";
       }
       at = stop + 2;
       expected += at < outcomes[0].log.size() ? " " : "";
