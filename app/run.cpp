@@ -9,7 +9,7 @@
 #include "app/errors.h"
 #include "app/switches.h"
 #include "bus/serial_lines.h"
-#include "bus/twowire.h"
+#include "bus/transfer.h"
 #include "eeprom/image_file.h"
 #include "eeprom/readers.h"
 #include "eeprom/writers.h"
@@ -109,10 +109,14 @@ void ResetAppRegisters(const RunOptions& options) {
   }
 }
 
-// One line a port: the name to give /PORT:, the device and what it is, in
+// One line a port, the serial ports first, then the I2C adapters and the
+// programmers: the name to give /PORT:, the device and what it is, in
 // columns. Nothing is opened: opening a port moves its modem lines.
 void PrintSerialPorts() {
-  const std::vector<SerialPortInfo> ports = ListSerialPorts();
+  std::vector<SerialPortInfo> ports = ListSerialPorts();
+  for (const auto& more : {ListI2cAdapters(), ListCh341aProgrammers()}) {
+    ports.insert(ports.end(), more.begin(), more.end());
+  }
   std::size_t name_width = 0;
   std::size_t device_width = 0;
   for (const SerialPortInfo& port : ports) {

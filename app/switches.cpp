@@ -83,7 +83,9 @@ void PrintUsage() {
   ConsoleLine("  /I            Invert SDA-In. Default is direct.");
   ConsoleLine("  /PORT:name    Serial port, COM1 by default: COMn, or on Linux a device");
   ConsoleLine("                such as ttyUSB0 or a path such as /dev/serial/by-id/...");
-  ConsoleLine("  /PORT:?       List the serial ports of this machine.");
+  ConsoleLine("                Also an I2C adapter (on Linux i2c-N) or a CH341A programmer");
+  ConsoleLine("                (ch341a, or ch341a:BUS-PORTS as /PORT:? lists it).");
+  ConsoleLine("  /PORT:?       List the serial ports, I2C adapters and programmers.");
   ConsoleLine("");
   ConsoleLine("Please report any bug to: ebrilo-bugs@example.org");
   ConsoleLine("");

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "bus/serial_lines.h"
+#include "bus/transfer.h"
 #include "bus/twowire.h"
 
 namespace {

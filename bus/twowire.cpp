@@ -7,12 +7,10 @@
 #include "bus/diagnosis.h"
 #include "bus/port_latency.h"
 #include "bus/serial_lines.h"
+#include "bus/transfer.h"
 #include "platform/platform.h"
 #include "timing/delay.h"
 
-std::uint8_t last_control_byte = 0;
-std::uint8_t last_word_address = 0;
-std::uint16_t position = 0;
 bool port_timed = false;
 
 namespace {
@@ -186,16 +184,13 @@ bool AddressChip(std::uint8_t control) {
   return ack;
 }
 
-void OpenBus() {
+void OpenLinesBus() {
   OpenSerialPort();
   port_timed = false;
   WaitTicks(kPortSettleMs);
   StartLineTiming();
   SdaHigh();
   SclHigh();
-  last_control_byte = 0;
-  last_word_address = 0;
-  position = 0;
   if (!CheckCircuit()) {
     ReportOpeningFailure(ErrorCode::NoCircuit, false);
   }
@@ -204,8 +199,68 @@ void OpenBus() {
   }
 }
 
-void CloseBus() {
+void CloseLinesBus() {
   SdaHigh();
   SclHigh();
   CloseSerialPort();
+}
+
+namespace {
+
+constexpr std::uint8_t kReadBit = 0x01;
+
+// Every transaction opens alike: SDA is sampled once (bus_free) to see that
+// no slave holds the bus, then come the START, the control byte and, if that
+// was acknowledged, the word address. True when both were acknowledged.
+bool SendAddress(std::uint8_t control, std::uint8_t word_address, bool& bus_free) {
+  bus_free = BusFree();
+  SendStart();
+  return SendByte(control) && SendByte(word_address);
+}
+
+}  // namespace
+
+// Start, control byte, word address, then the data bytes while each is
+// acknowledged; the stop is sent whatever happened, so the bus is idle again.
+// A transaction that found SDA held low before its start has written
+// nothing, however many acknowledges that low line gave: it fails. Its bytes
+// are still clocked out, which can free a slave that was stuck in a byte.
+// So does one whose port failed by the end of its stop: the chip stores a
+// write only on the stop, which then may never have reached it; and one
+// after which CTS turned out to lag more than measured, whose acknowledges
+// may have been older levels of the line.
+bool WriteOnLines(std::uint8_t control, std::uint8_t word_address,
+                  std::span<const std::uint8_t> data) {
+  bool bus_free = false;
+  bool ack = SendAddress(control, word_address, bus_free);
+  for (auto next = data.begin(); ack && next != data.end(); ++next) {
+    ack = SendByte(*next);
+  }
+  SendStop();
+  const bool stop_seen = StopSeen();
+  return bus_free && ack && stop_seen && !LinesFailed();
+}
+
+// A random read: the word address goes to the chip as for a write, then a
+// repeated START and the same control byte with the read bit set turn the
+// bus round, and the chip sends from that address on. Every byte but the
+// last is acknowledged; the missing acknowledge after the last one lets the
+// chip release SDA for the STOP. The master's acknowledges prove nothing
+// about the data, so a read fails on a busy bus, on any byte the chip did not
+// acknowledge, and on a port that failed at any point of it: a dead CTS reads
+// as zeros; and after a STOP that showed CTS lagging more than measured,
+// which has shifted the data bits.
+bool ReadOnLines(std::uint8_t control, std::uint8_t word_address, std::span<std::uint8_t> bytes) {
+  bool bus_free = false;
+  bool ack = SendAddress(control, word_address, bus_free);
+  if (ack) {
+    SendStart();
+    ack = SendByte(static_cast<std::uint8_t>(control | kReadBit));
+  }
+  for (std::size_t index = 0; ack && index < bytes.size(); ++index) {
+    bytes[index] = ReceiveByte(index + 1 < bytes.size());
+  }
+  SendStop();
+  const bool stop_seen = StopSeen();
+  return bus_free && ack && stop_seen && !LinesFailed();
 }

@@ -1,17 +1,12 @@
 // SPDX-License-Identifier: MIT
-// The bus master of a two-wire (I2C-style) bus built on the line primitives.
-// It sends bytes to the chip and receives bytes from it; the chip never
-// drives the clock.
+// The bus master of a two-wire (I2C-style) bus built on the line primitives:
+// the way the serial port carries whole transactions. It sends bytes to the
+// chip and receives bytes from it; the chip never drives the clock.
 // Results: true means success, or acknowledged.
 #pragma once
 
 #include <cstdint>
-
-// Transaction bookkeeping. OpenBus zeroes all three; the EEPROM transactions
-// record the first two bytes they send, and the writers count with position.
-extern std::uint8_t last_control_byte;
-extern std::uint8_t last_word_address;
-extern std::uint16_t position;
+#include <span>
 
 // True once the first circuit check since OpenBus has timed the port's line
 // changes and, on a slow port, its CTS lag: later checks read with what was
@@ -32,9 +27,6 @@ bool ReadAck();
 // acknowledges it to ask for the next one, or leaves the acknowledge out
 // after the last byte of a read. 28 line operations.
 std::uint8_t ReceiveByte(bool acknowledge);
-
-// The chip's first data block, addressed for writing: it must answer the probe.
-inline constexpr std::uint8_t kProbeControlByte = 0xA8;
 
 bool CheckCircuit();
 
@@ -59,7 +51,16 @@ bool BusFree();
 // Opens the port and checks the interface circuit and the chip; ends the run
 // with error 4 or 5 when either is missing, after trying the other inversion
 // switches and saying on standard error which ones would work.
-void OpenBus();
+void OpenLinesBus();
 
 // Leaves both lines high and releases the port.
-void CloseBus();
+void CloseLinesBus();
+
+// The bus's whole transactions on the lines. Each first samples SDA to see
+// that no slave holds the bus, and fails when one did, when the port failed
+// by the end of its STOP, or when CTS turned out to lag more than measured.
+// WriteOnLines sends control, word_address and then data while each is
+// acknowledged; ReadOnLines is a random read from word_address.
+bool WriteOnLines(std::uint8_t control, std::uint8_t word_address,
+                  std::span<const std::uint8_t> data);
+bool ReadOnLines(std::uint8_t control, std::uint8_t word_address, std::span<std::uint8_t> bytes);

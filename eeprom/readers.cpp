@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "bus/twowire.h"
+#include "bus/transfer.h"
 #include "eeprom/transactions.h"
 #include "eeprom/writers.h"
 #include "platform/platform.h"

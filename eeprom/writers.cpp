@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <string>
 
-#include "bus/twowire.h"
+#include "bus/transfer.h"
 #include "eeprom/transactions.h"
 #include "platform/platform.h"
 #include "timing/delay.h"

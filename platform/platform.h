@@ -4,6 +4,8 @@
 // system it runs on:
 //  - the serial port library: open and close a port, drive DTR and RTS, read CTS;
 //    the device a port name stands for, and the list of the machine's ports;
+//  - the I2C adapters that run the bus themselves: the system's own (Linux
+//    i2c-dev) and the CH341A USB programmer;
 //  - a millisecond tick counter, a microsecond clock and one turn of the
 //    thread's message queue;
 //  - the console streams, the dump file and the output file of a read.
@@ -59,6 +61,57 @@ struct SerialPortInfo {
 // The serial ports this machine has, found without opening any (opening a
 // port moves its modem lines), in the order the system gives them.
 std::vector<SerialPortInfo> ListSerialPorts();
+
+// Message-level I2C adapters run the bus themselves and take whole
+// transfers: a list of messages, each to one 7-bit address, with a repeated
+// START between them and one STOP at the end. A message is never empty: an
+// acknowledged write address followed at once by a STOP corrupts the 24RF08.
+struct I2cMessage {
+  std::uint8_t address = 0;       // 7-bit, without the read bit
+  bool read = false;              // bytes are read into, or written from
+  std::span<std::uint8_t> bytes;  // at least one
+};
+
+// How a transfer ended. The two refusals are the chip's answers; the rest
+// are the adapter's, explained in the reason the transfer gives.
+enum class I2cResult {
+  kDone,
+  kAddressRefused,  // no acknowledge at an address (the kernel's ENXIO)
+  kDataRefused,     // a byte written was not acknowledged (EREMOTEIO, EIO)
+  kBusError,        // the bus is held low or arbitration was lost (ETIMEDOUT, EAGAIN)
+  kTooLong,         // a message longer than the adapter carries (EOPNOTSUPP, EINVAL)
+  kFailed,          // the adapter failed or is gone
+};
+
+// The system's I2C adapters (Linux i2c-dev, /dev/i2c-N): IsI2cAdapter tells
+// whether a device is one, by what the device is rather than by its name.
+// I2cAdapterOpen opens it for this run alone, and checks that it can carry
+// plain I2C transfers and that no kernel driver holds one of the chip's
+// addresses; it says on standard error why it could not. I2cAdapterTransfer
+// carries one transfer; on a result other than kDone and the two refusals it
+// sets reason to the system's words for it.
+bool IsI2cAdapter(const std::string& device);
+bool I2cAdapterOpen(const std::string& device);
+I2cResult I2cAdapterTransfer(std::span<const I2cMessage> messages, std::string& reason);
+void I2cAdapterClose();
+
+// The CH341A programmer on USB (1a86:5512, its I2C mode), talked to in
+// command packets of at most 32 bytes. Ch341aOpen finds the one selector
+// names ("ch341a", the first found, or "ch341a:BUS-PORTS") and claims it for
+// this run, saying on standard error why it could not. Ch341aName names it
+// for messages. Ch341aExchange sends packet and, when reply is not empty,
+// reads exactly that many bytes back; false, with the reason set, when the
+// programmer failed or is gone.
+bool Ch341aOpen(std::string_view selector);
+std::string Ch341aName();
+bool Ch341aExchange(std::span<const std::uint8_t> packet, std::span<std::uint8_t> reply,
+                    std::string& reason);
+void Ch341aClose();
+
+// The adapters and programmers this machine has, as the port listing shows
+// them after the serial ports, found without opening any.
+std::vector<SerialPortInfo> ListI2cAdapters();
+std::vector<SerialPortInfo> ListCh341aProgrammers();
 
 // Milliseconds since some fixed point, unsigned 32-bit, wrapping.
 std::uint32_t TickCount();

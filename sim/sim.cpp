@@ -267,9 +267,10 @@ void Settle(std::int64_t now) {
   }
 }
 
-std::int32_t OpenSession() {
-  ++counters.opencom_calls;
-  port_open = false;
+// What every session begins with, at OPENCOM or when an adapter that runs
+// the bus itself opens: the configuration, and the chip's files made before
+// the bus moves.
+void BeginSession() {
   EndSession();
   session = chosen ? *chosen : ConfigFromEnvironment();
   SimTimeSetSpeed(session.speed);
@@ -280,16 +281,15 @@ std::int32_t OpenSession() {
   CreateMemoryFile(session.app_save, SimAppRegisters(), app_file, app_failure);
   session_started = true;
   InstallExitHandlers();
-  port_failed = session.port_fail_at_open;
-  if (port_failed) {
-    return -1;
-  }
-  dtr = 0;
-  rts = 0;
+}
+
+// The chip and the bus monitor join the bus with the lines as they are now,
+// and the trace starts.
+void AttachBus() {
   ChipAttach(session);
   MonitorAttach();
-  scl = session.invert_rts;
-  sda = session.invert_dtr && ChipSdaOut();
+  scl = (rts != 0) != session.invert_rts;
+  sda = ((dtr != 0) != session.invert_dtr) && ChipSdaOut();
   cts = CircuitCts();
   CtsAttach(session, cts);
   tracing = !session.trace.empty();
@@ -300,6 +300,19 @@ std::int32_t OpenSession() {
       HarnessError(trace_failure + ": " + reason);
     }
   }
+}
+
+std::int32_t OpenSession() {
+  ++counters.opencom_calls;
+  port_open = false;
+  BeginSession();
+  port_failed = session.port_fail_at_open;
+  if (port_failed) {
+    return -1;
+  }
+  dtr = 0;
+  rts = 0;
+  AttachBus();
   port_open = true;
   return 0;
 }
@@ -369,6 +382,49 @@ std::int32_t CTS() {
 
 bool PortFailed() {
   return port_failed;
+}
+
+// An adapter's master drives the bus with nothing between: no circuit, no
+// inversion, no port whose lines cost time. DTR and RTS stand for its SDA
+// and SCL outputs in the trace, both released (high) when it opens.
+void SimAdapterOpen() {
+  DeferStops();
+  port_open = false;
+  BeginSession();
+  session.circuit = SimCircuit::kNormal;
+  session.invert_rts = session.invert_dtr = session.invert_cts = false;
+  session.port_fail_at_open = false;
+  session.port_fail_at.reset();
+  session.lag_change_at.reset();
+  session.cts_lag_us = session.cts_period_us = 0;
+  operation_ns = 0;
+  port_failed = false;
+  dtr = 1;
+  rts = 1;
+  AttachBus();
+  port_open = true;
+  AllowStops();
+}
+
+void SimAdapterClose() {
+  CLOSECOM();
+}
+
+void SimAdapterLines(bool scl_out, bool sda_out, std::int64_t after_ns) {
+  SimTimeSpend(after_ns);
+  DeferStops();
+  rts = scl_out ? 1 : 0;
+  dtr = sda_out ? 1 : 0;
+  Settle(SimNanoseconds());
+  AllowStops();
+}
+
+bool SimAdapterSda() {
+  return sda;
+}
+
+const SimConfig& SimSession() {
+  return session;
 }
 
 // The simulated port has no device of its own: it answers to the name the

@@ -12,6 +12,30 @@
 
 #include "sim/sim.h"
 
+// An adapter that runs the bus itself (the simulated I2C adapter and USB
+// programmer), in sim.cpp. SimAdapterOpen starts a session as OPENCOM does,
+// from the same configuration, with the adapter's master on the bus in place
+// of the port and its circuit; SimAdapterClose ends it as CLOSECOM does.
+// SimAdapterLines sets the master's SCL and SDA outputs (true releases the
+// line) once after_ns of simulated time has passed, and the chip answers as
+// to any line change; SimAdapterSda reads the bus's SDA. SimSession is the
+// configuration in effect.
+void SimAdapterOpen();
+void SimAdapterClose();
+void SimAdapterLines(bool scl, bool sda, std::int64_t after_ns);
+bool SimAdapterSda();
+const SimConfig& SimSession();
+
+// The adapters' bus master (bus_master.cpp): standard-mode I2C at 100 kHz on
+// the simulated clock, each bit four steps of 2.5 µs. MasterStart makes a
+// START (a repeated one inside a transfer) and leaves SCL low; MasterStop
+// leaves both lines high. MasterWrite sends a byte and gives its
+// acknowledge; MasterRead receives one and acknowledges it, or not.
+void MasterStart();
+void MasterStop();
+bool MasterWrite(std::uint8_t byte);
+std::uint8_t MasterRead(bool acknowledge);
+
 // The 24RF08 (chip_24rf08.cpp). ChipAttach starts a port session: it takes
 // the faults of the configuration, restarts transaction numbering and, for
 // the stuck fault, makes the chip hold SDA low. The memory and a running

@@ -11,6 +11,7 @@
 
 #include "bus/diagnosis.h"
 #include "bus/serial_lines.h"
+#include "bus/transfer.h"
 #include "bus/twowire.h"
 #include "platform/platform.h"
 #include "sim/sim.h"

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "bus/serial_lines.h"
+#include "bus/transfer.h"
 #include "bus/twowire.h"
 #include "eeprom/transactions.h"
 #include "eeprom/writers.h"

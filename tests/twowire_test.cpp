@@ -6,6 +6,7 @@
 #include <string>
 
 #include "bus/serial_lines.h"
+#include "bus/transfer.h"
 #include "bus/twowire.h"
 #include "tests/fakes/fake_clock.h"
 #include "tests/fakes/fake_serial.h"

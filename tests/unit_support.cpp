@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "bus/serial_lines.h"
+#include "bus/transfer.h"
 #include "bus/twowire.h"
 #include "eeprom/image_file.h"
 #include "eeprom/writers.h"

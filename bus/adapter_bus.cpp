@@ -1,0 +1,141 @@
+// SPDX-License-Identifier: MIT
+#include "bus/adapter_bus.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/errors.h"
+#include "bus/ch341a.h"
+#include "bus/serial_lines.h"
+#include "bus/transfer.h"
+#include "platform/platform.h"
+
+namespace {
+
+// A random read asks for a whole 256-byte block at once. An adapter that
+// cannot carry that much in one message says so, and the read goes on in
+// halves, then quarters, down to what it takes; that size holds for the rest
+// of the run.
+constexpr std::size_t kLargestRead = 256;
+std::size_t read_piece = kLargestRead;
+
+// An adapter that failed says why once: with /E every transaction after it
+// fails the same way.
+bool failure_told = false;
+
+std::uint8_t AddressOf(std::uint8_t control) {
+  return static_cast<std::uint8_t>(control >> 1);
+}
+
+std::string AdapterName() {
+  return bus_carrier == BusCarrier::kUsbProgrammer ? Ch341aName() : PortName();
+}
+
+I2cResult Carry(std::span<const I2cMessage> messages, std::string& reason) {
+  reason.clear();
+  return bus_carrier == BusCarrier::kUsbProgrammer ? Ch341aTransfer(messages, reason)
+                                                   : I2cAdapterTransfer(messages, reason);
+}
+
+// A refusal is the chip's answer and is reported, as on the serial path, by
+// the error line of the transaction; anything else is the adapter's.
+bool Done(I2cResult result, const std::string& reason) {
+  if (result != I2cResult::kDone && result != I2cResult::kAddressRefused &&
+      result != I2cResult::kDataRefused && !failure_told) {
+    failure_told = true;
+    Diagnostic(AdapterName() + ": " + reason);
+  }
+  return result == I2cResult::kDone;
+}
+
+// The probe's dummy write, which the polls repeat: the chip's address and
+// then the word address 0, never the address alone. Only the address's
+// acknowledge counts, as on the serial path.
+I2cResult ProbeChip(std::string& reason) {
+  std::uint8_t word_address = 0;
+  const I2cMessage probe{AddressOf(kProbeControlByte), false, std::span(&word_address, 1)};
+  const I2cResult result = Carry(std::span(&probe, 1), reason);
+  return result == I2cResult::kDataRefused ? I2cResult::kDone : result;
+}
+
+bool Inverting() {
+  return bus_options.invert_scl || bus_options.invert_sda_out || bus_options.invert_sda_in;
+}
+
+}  // namespace
+
+void OpenAdapterBus() {
+  failure_told = false;
+  read_piece = kLargestRead;
+  const bool programmer = bus_carrier == BusCarrier::kUsbProgrammer;
+  if (Inverting()) {
+    Diagnostic(std::string("/X, /D and /I have no meaning on ") +
+               (programmer ? "a USB programmer" : "an I2C adapter") + ": going on without them");
+  }
+  if (!(programmer ? Ch341aOpen(port_name) : I2cAdapterOpen(PortName()))) {
+    ReportError(ErrorCode::NoCircuit, true);
+  }
+  std::string reason;
+  switch (ProbeChip(reason)) {
+    case I2cResult::kDone:
+      return;
+    case I2cResult::kAddressRefused:
+      Diagnostic(AdapterName() +
+                 ": no chip acknowledges address 0x54 (control byte 0xA8): check the chip, its "
+                 "supply and its wiring");
+      ReportError(ErrorCode::NoEeprom, true);
+      break;
+    default:
+      Diagnostic(AdapterName() + ": the chip's probe at address 0x54 failed: " + reason);
+      ReportError(ErrorCode::NoCircuit, true);
+  }
+}
+
+void CloseAdapterBus() {
+  if (bus_carrier == BusCarrier::kUsbProgrammer) {
+    Ch341aClose();
+  } else {
+    I2cAdapterClose();
+  }
+}
+
+// One message: the word address, then the data. A page is 17 bytes.
+bool WriteThroughAdapter(std::uint8_t control, std::uint8_t word_address,
+                         std::span<const std::uint8_t> data) {
+  std::vector<std::uint8_t> bytes{word_address};
+  bytes.insert(bytes.end(), data.begin(), data.end());
+  const I2cMessage write{AddressOf(control), false, bytes};
+  std::string reason;
+  return Done(Carry(std::span(&write, 1), reason), reason);
+}
+
+// Each piece is a random read of its own, its word address and the read in
+// one transfer, with a repeated START between them.
+bool ReadThroughAdapter(std::uint8_t control, std::uint8_t word_address,
+                        std::span<std::uint8_t> bytes) {
+  for (std::size_t done = 0; done < bytes.size();) {
+    const std::size_t length = std::min(read_piece, bytes.size() - done);
+    auto piece_address = static_cast<std::uint8_t>(word_address + done);
+    const I2cMessage read[2] = {
+        {AddressOf(control), false, std::span(&piece_address, 1)},
+        {AddressOf(control), true, bytes.subspan(done, length)},
+    };
+    std::string reason;
+    const I2cResult result = Carry(read, reason);
+    if (result == I2cResult::kTooLong && length > 1) {
+      read_piece = length / 2;
+      continue;
+    }
+    if (!Done(result, reason)) {
+      return false;
+    }
+    done += length;
+  }
+  return true;
+}
+
+bool PollThroughAdapter() {
+  std::string reason;
+  return Done(ProbeChip(reason), reason);
+}

@@ -1,0 +1,25 @@
+// SPDX-License-Identifier: MIT
+// The bus carried by an I2C adapter that runs it itself: a bus of the
+// system's own (Linux i2c-dev) or a CH341A USB programmer. Each transaction
+// goes out as one transfer of whole messages, so that nothing else on the
+// bus can come between its parts and the adapter's own master times it. The
+// line primitives, the circuit check, the bit delay and the inversion
+// switches play no part here.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+// Opens the adapter chosen by bus_carrier and the port name, and probes the
+// chip as the serial path does (a dummy write of the word address 0 to
+// 0x54). Ends the run with error 4 when the adapter cannot be used or the
+// probe fails on the adapter's side, and 5 when the chip does not
+// acknowledge; either with a line on standard error naming the adapter.
+void OpenAdapterBus();
+void CloseAdapterBus();
+
+bool WriteThroughAdapter(std::uint8_t control, std::uint8_t word_address,
+                         std::span<const std::uint8_t> data);
+bool ReadThroughAdapter(std::uint8_t control, std::uint8_t word_address,
+                        std::span<std::uint8_t> bytes);
+bool PollThroughAdapter();

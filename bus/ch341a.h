@@ -1,0 +1,19 @@
+// SPDX-License-Identifier: MIT
+// The CH341A USB programmer's I2C command language: whole transfers turned
+// into command packets, with the acknowledge of every byte sent looked at
+// before anything after it goes out.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+// True when a port name chooses a CH341A programmer: "ch341a" in any case,
+// alone (the first one found) or followed by ':' and the programmer's place
+// on USB, as the port listing gives it.
+bool IsProgrammerName(std::string_view name);
+
+// Carries one transfer through the programmer opened by Ch341aOpen.
+I2cResult Ch341aTransfer(std::span<const I2cMessage> messages, std::string& reason);
