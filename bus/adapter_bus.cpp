@@ -73,7 +73,7 @@ void OpenAdapterBus() {
     Diagnostic(std::string("/X, /D and /I have no meaning on ") +
                (programmer ? "a USB programmer" : "an I2C adapter") + ": going on without them");
   }
-  if (!(programmer ? Ch341aOpen(port_name) : I2cAdapterOpen(PortName()))) {
+  if (!(programmer ? Ch341aBusOpen(port_name) : I2cAdapterOpen(PortName()))) {
     ReportError(ErrorCode::NoCircuit, true);
   }
   std::string reason;

@@ -1,18 +1,245 @@
 // SPDX-License-Identifier: MIT
+// The CH341A programmer through libusb. It is found by its USB ids in the
+// device descriptors, which libusb reads without opening the device, named
+// by its place on USB (the bus and the ports from the root hub down, as
+// sysfs names it), and claimed for the run: interface 0, whose bulk OUT
+// endpoint takes the command packets and whose bulk IN endpoint gives their
+// answers.
+#include <libusb.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/ch341a_names.h"
 #include "platform/platform.h"
 
-bool Ch341aOpen(std::string_view /*selector*/) {
+namespace {
+
+constexpr int kInterface = 0;
+constexpr unsigned char kCommandEndpoint = 0x02;
+constexpr unsigned char kAnswerEndpoint = 0x82;
+constexpr std::size_t kEndpointSize = 32;
+// A round trip takes a millisecond and the longest packet's bus work, a
+// 256-byte read at 100 kHz, some 25 ms: a programmer that has not answered
+// within a second has stopped working.
+constexpr unsigned kTimeoutMs = 1000;
+// USB allows seven tiers of hubs below the root.
+constexpr int kDeepestPlace = 7;
+
+libusb_context* context = nullptr;
+libusb_device_handle* handle = nullptr;
+bool claimed = false;
+std::string place;
+
+struct Chip {
+  libusb_device* device = nullptr;
+  std::uint16_t product = 0;
+  std::string place;
+};
+
+std::string Reason(int result) {
+  return libusb_strerror(result);
+}
+
+// libusb says nothing on standard error unless LIBUSB_DEBUG asks it to: the
+// program says what went wrong in its own words.
+bool StartLibusb(libusb_context*& started, std::string& reason) {
+  const int result = libusb_init(&started);
+  if (result != 0) {
+    started = nullptr;
+    reason = Reason(result);
+    return false;
+  }
+  libusb_set_option(started, LIBUSB_OPTION_LOG_LEVEL, LIBUSB_LOG_LEVEL_NONE);
+  return true;
+}
+
+std::string DeviceNode(libusb_device* device) {
+  char node[32];
+  std::snprintf(node, sizeof node, "/dev/bus/usb/%03u/%03u", libusb_get_bus_number(device),
+                libusb_get_device_address(device));
+  return node;
+}
+
+std::string PlaceOf(libusb_device* device) {
+  std::uint8_t ports[kDeepestPlace];
+  const int count = libusb_get_port_numbers(device, ports, kDeepestPlace);
+  return Ch341aPlace(libusb_get_bus_number(device),
+                     std::span(ports, static_cast<std::size_t>(std::max(count, 0))));
+}
+
+// The CH341 chips on USB, in either mode, in the order of their places.
+std::vector<Chip> FindChips(libusb_device* const* list, ssize_t count) {
+  std::vector<Chip> chips;
+  for (ssize_t i = 0; i < count; ++i) {
+    libusb_device_descriptor descriptor{};
+    if (libusb_get_device_descriptor(list[i], &descriptor) != 0 ||
+        descriptor.idVendor != kCh341aVendor) {
+      continue;
+    }
+    const std::uint16_t product = descriptor.idProduct;
+    if (product == kCh341aProduct ||
+        std::find(std::begin(kCh341SerialProducts), std::end(kCh341SerialProducts), product) !=
+            std::end(kCh341SerialProducts)) {
+      chips.push_back({list[i], product, PlaceOf(list[i])});
+    }
+  }
+  std::sort(chips.begin(), chips.end(),
+            [](const Chip& a, const Chip& b) { return Ch341aPlaceBefore(a.place, b.place); });
+  return chips;
+}
+
+// Opens the device and claims its interface, saying why on standard error
+// when it cannot.
+bool Claim(libusb_device* device) {
+  const std::string who = Ch341aPortName(place) + ": ";
+  int result = libusb_open(device, &handle);
+  if (result != 0) {
+    handle = nullptr;
+    std::string line = who + "cannot open " + DeviceNode(device) + ": " + Reason(result);
+    if (result == LIBUSB_ERROR_ACCESS) {
+      line += "; this udev rule lets the user logged in at the machine open it: ";
+      line += kCh341aUdevRule;
+      line += " (in /etc/udev/rules.d/70-ebrilo.rules, then plug the programmer in again)";
+    }
+    Diagnostic(line);
+    return false;
+  }
+  // No kernel driver takes a 1a86:5512 on a stock Linux; one that does is
+  // let go of for the run and bound again when the interface is released.
+  libusb_set_auto_detach_kernel_driver(handle, 1);
+  result = libusb_claim_interface(handle, kInterface);
+  if (result == LIBUSB_ERROR_BUSY) {
+    Diagnostic(who + "its interface is held by another program (" + Reason(result) + ")");
+    return false;
+  }
+  if (result != 0) {
+    Diagnostic(who + "cannot claim its interface: " + Reason(result));
+    return false;
+  }
+  claimed = true;
+  return true;
+}
+
+bool OpenChosen(libusb_device* const* list, ssize_t count, std::string_view selector) {
+  const auto chosen = Ch341aChosenPlace(selector);
+  std::vector<std::string> serial_mode;
+  for (const Chip& chip : FindChips(list, count)) {
+    if (chip.product != kCh341aProduct) {
+      char ids[16];
+      std::snprintf(ids, sizeof ids, "1a86:%04x", chip.product);
+      serial_mode.push_back(std::string(ids) + " at USB " + chip.place);
+    } else if (!chosen || *chosen == chip.place) {
+      place = chip.place;
+      return Claim(chip.device);
+    }
+  }
+  Diagnostic(Ch341aNotFoundText(chosen, serial_mode));
   return false;
 }
+
+}  // namespace
+
+bool Ch341aOpen(std::string_view selector) {
+  std::string reason;
+  if (!StartLibusb(context, reason)) {
+    Diagnostic("cannot use USB to look for a CH341A programmer: " + reason);
+    return false;
+  }
+  libusb_device** list = nullptr;
+  const ssize_t count = libusb_get_device_list(context, &list);
+  if (count < 0) {
+    Diagnostic("cannot list the USB devices: " + Reason(static_cast<int>(count)));
+    Ch341aClose();
+    return false;
+  }
+  // The device handle holds its own reference to the device.
+  const bool opened = OpenChosen(list, count, selector);
+  libusb_free_device_list(list, 1);
+  if (!opened) {
+    Ch341aClose();
+  }
+  return opened;
+}
+
 std::string Ch341aName() {
-  return "CH341A";
+  return Ch341aPortName(place);
 }
-bool Ch341aExchange(std::span<const std::uint8_t> /*packet*/, std::span<std::uint8_t> /*reply*/,
+
+// The answer comes in packets of up to 32 bytes, as many as it takes. Each
+// read asks for whole packets, so that one full packet never overflows it,
+// and more than the packet's answer is a programmer out of step.
+bool Ch341aExchange(std::span<const std::uint8_t> packet, std::span<std::uint8_t> reply,
                     std::string& reason) {
-  reason = "not built yet";
-  return false;
+  std::vector<unsigned char> out(packet.begin(), packet.end());
+  int sent = 0;
+  int result = libusb_bulk_transfer(handle, kCommandEndpoint, out.data(),
+                                    static_cast<int>(out.size()), &sent, kTimeoutMs);
+  if (result != 0 || sent != static_cast<int>(out.size())) {
+    reason = "sending a command packet failed: " +
+             (result != 0
+                  ? Reason(result)
+                  : "it took " + std::to_string(sent) + " bytes of " + std::to_string(out.size()));
+    return false;
+  }
+  for (std::size_t got = 0; got < reply.size();) {
+    const std::size_t missing = reply.size() - got;
+    std::vector<unsigned char> in((missing + kEndpointSize - 1) / kEndpointSize * kEndpointSize);
+    int received = 0;
+    result = libusb_bulk_transfer(handle, kAnswerEndpoint, in.data(), static_cast<int>(in.size()),
+                                  &received, kTimeoutMs);
+    if (result != 0) {
+      reason = "reading its answer failed: " + Reason(result);
+      return false;
+    }
+    const auto size = static_cast<std::size_t>(received);
+    if (size == 0 || size > missing) {
+      reason = "it answered " + std::to_string(got + size) + " bytes where " +
+               std::to_string(reply.size()) + " were due";
+      return false;
+    }
+    std::copy_n(in.begin(), size, reply.begin() + static_cast<std::ptrdiff_t>(got));
+    got += size;
+  }
+  return true;
 }
-void Ch341aClose() {}
+
+void Ch341aClose() {
+  if (claimed) {
+    libusb_release_interface(handle, kInterface);
+    claimed = false;
+  }
+  if (handle != nullptr) {
+    libusb_close(handle);
+    handle = nullptr;
+  }
+  if (context != nullptr) {
+    libusb_exit(context);
+    context = nullptr;
+  }
+}
+
 std::vector<SerialPortInfo> ListCh341aProgrammers() {
-  return {};
+  libusb_context* listing = nullptr;
+  std::string reason;
+  if (!StartLibusb(listing, reason)) {
+    return {};
+  }
+  libusb_device** list = nullptr;
+  const ssize_t count = libusb_get_device_list(listing, &list);
+  std::vector<SerialPortInfo> programmers;
+  for (const Chip& chip : FindChips(list, count)) {
+    if (chip.product == kCh341aProduct) {
+      programmers.push_back({Ch341aPortName(chip.place), DeviceNode(chip.device),
+                             "CH341A programmer, USB 1a86:5512"});
+    }
+  }
+  if (count >= 0) {
+    libusb_free_device_list(list, 1);
+  }
+  libusb_exit(listing);
+  return programmers;
 }

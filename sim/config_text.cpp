@@ -22,6 +22,9 @@ constexpr std::uint32_t kLargestNumber = 100'000'000;
 // beyond it the bit delay left in real time is too short to calibrate.
 constexpr std::uint32_t kFastestSpeed = 100;
 
+// The simulated USB has places for this many programmers.
+constexpr std::uint32_t kMostProgrammers = 2;
+
 std::string_view Trimmed(std::string_view text) {
   const auto first = text.find_first_not_of(" \t");
   if (first == std::string_view::npos) {
@@ -157,6 +160,15 @@ bool ParseValue(std::string_view key, std::string_view value, SimConfig& config)
   }
   if (key == "port_fail") {
     return ParsePortFail(value, config);
+  }
+  if (key == "programmers") {
+    return ParseNumber(value, config.programmers) && config.programmers <= kMostProgrammers;
+  }
+  if (key == "round_trip_us") {
+    return ParseNumber(value, config.round_trip_us);
+  }
+  if (key == "unplug") {
+    return ParseOptionalNumber(value, config.unplug_at);
   }
   if (key == "weak") {
     return ParseOptionalNumber(value, config.weak_cell) && *config.weak_cell < kSimDataSize;

@@ -427,6 +427,10 @@ const SimConfig& SimSession() {
   return session;
 }
 
+SimConfig SimConfigInUse() {
+  return chosen ? *chosen : ConfigFromEnvironment();
+}
+
 // The simulated port has no device of its own: it answers to the name the
 // mode text gives the port.
 std::string PortDevice(const char* mode) {

@@ -75,6 +75,12 @@ struct SimConfig {
   // changed_lag_us instead: an adapter that grew slower after the check.
   std::optional<std::uint32_t> lag_change_at;
   std::uint32_t changed_lag_us = 0;
+  // CH341A programmers on USB (0 to 2), the chip in the first one's socket;
+  // each command packet's round trip costs round_trip_us; from its packet
+  // unplug_at on (counted from 0 at the opening) the programmer is gone.
+  std::uint32_t programmers = 1;
+  std::uint32_t round_trip_us = 1000;
+  std::optional<std::uint32_t> unplug_at;
 };
 
 // Reads the EBRILO_SIM syntax: items separated by ';', each "key=value" or a
@@ -132,3 +138,23 @@ struct SimCounters {
   std::uint32_t address_only_writes = 0;
 };
 SimCounters SimGetCounters();
+
+// The simulated CH341A programmer's command packets since it was opened,
+// each with the answer it gave, in order.
+struct SimPacket {
+  std::vector<std::uint8_t> command;
+  std::vector<std::uint8_t> answer;
+};
+const std::vector<SimPacket>& SimProgrammerPackets();
+
+// A session of the programmer with the chip in its socket, for a device
+// that stands in front of the real USB code: opened as the program's opening
+// of a simulated programmer opens it, closed with the session's files saved.
+void SimProgrammerOpen();
+void SimProgrammerClose();
+
+// The programmer's side of one command packet, against the session's bus:
+// what a device in front of the real USB code runs for each packet it gets.
+// False, with the reason, for a packet the device could not take.
+bool SimProgrammerRun(std::span<const std::uint8_t> command, std::vector<std::uint8_t>& answer,
+                      std::string& reason);

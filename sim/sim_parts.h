@@ -25,6 +25,9 @@ void SimAdapterClose();
 void SimAdapterLines(bool scl, bool sda, std::int64_t after_ns);
 bool SimAdapterSda();
 const SimConfig& SimSession();
+// The configuration the next session would take: the tests' choice, or
+// EBRILO_SIM, whose bad item ends the run as at an opening.
+SimConfig SimConfigInUse();
 
 // The adapters' bus master (bus_master.cpp): standard-mode I2C at 100 kHz on
 // the simulated clock, each bit four steps of 2.5 µs. MasterStart makes a
