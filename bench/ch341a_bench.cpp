@@ -1,0 +1,128 @@
+// SPDX-License-Identifier: MIT
+#include "bench/ch341a_bench.h"
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bench/report_table.h"
+#include "bench/shell_run.h"
+#include "bench/trace_reader.h"
+#include "bus/serial_lines.h"
+#include "bus/transfer.h"
+#include "sim/sim.h"
+#include "sim/sim_parts.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr double kNsPerS = 1e9;
+// The whole verified write through the programmer, start to prompt.
+constexpr double kTargetS = 1.5;
+
+struct RoundTrips {
+  std::size_t probe = 0;
+  std::size_t page = 0;
+  std::size_t busy_poll = 0;
+  std::size_t ready_poll = 0;
+  std::size_t block_read = 0;
+};
+
+// Counts the packets of each transaction the jobs are made of, in this
+// process, against the simulated programmer: every packet is one round trip.
+RoundTrips CountRoundTrips() {
+  RoundTrips trips;
+  SimReset();
+  SimConfigureText("write_ms=1000");
+  port_name = "ch341a";
+  OpenBus();
+  trips.probe = SimProgrammerPackets().size();
+  const std::vector<std::uint8_t> page(16, 0x5A);
+  std::size_t before = SimProgrammerPackets().size();
+  WriteTransaction(0xA8, 0x00, page);
+  trips.page = SimProgrammerPackets().size() - before;
+  before = SimProgrammerPackets().size();
+  PollTransaction();
+  trips.busy_poll = SimProgrammerPackets().size() - before;
+  SimTimeSpend(1'000'000'000);
+  before = SimProgrammerPackets().size();
+  PollTransaction();
+  trips.ready_poll = SimProgrammerPackets().size() - before;
+  std::vector<std::uint8_t> block(256);
+  before = SimProgrammerPackets().size();
+  ReadTransaction(0xA8, 0x00, block);
+  trips.block_read = SimProgrammerPackets().size() - before;
+  CloseBus();
+  SimReset();
+  port_name.clear();
+  return trips;
+}
+
+struct WholeRun {
+  bool done = false;
+  double wall_s = 0;
+  double start_to_prompt_s = 0;  // simulated: program start to the last line change
+  double opening_s = 0;          // simulated: program start to the port's opening
+  std::string err;
+};
+
+// The sample dump's page-mode write with /F /V at speed 1, the chip's write
+// cycle 5 ms. The prompt follows the last line change at once, so the trace
+// gives the run's time on the simulated clock, which the round trips move on
+// without real time passing.
+WholeRun Run(const std::string& work_dir, const std::string& name, const std::string& port) {
+  const std::string sim = "write_ms=5;save=" + name + ".bin;trace=" + name + ".vcd";
+  std::printf("Running a page-mode write with /F /V through %s...\n", port.c_str());
+  std::fflush(stdout);
+  const auto started = Clock::now();
+  const int status =
+      RunShell("cd " + Quoted(work_dir) + " && export EBRILO_SIM=" + Quoted(sim) + " && exec " +
+               Quoted(EBRILO_SIM_PATH) + " " + Quoted(EBRILO_SAMPLE_DUMP) + " /F /V /PORT:" + port +
+               " </dev/null >" + name + ".out 2>" + name + ".err");
+  WholeRun run;
+  run.wall_s = std::chrono::duration<double>(Clock::now() - started).count();
+  const TraceFigures trace = ReadTrace(work_dir + "/" + name + ".vcd");
+  run.err = FileText(work_dir + "/" + name + ".err");
+  run.done = status == 0 && trace.read &&
+             FileText(work_dir + "/" + name + ".bin") == FileText(EBRILO_SAMPLE_DUMP);
+  run.opening_s = static_cast<double>(trace.program_ns) / kNsPerS;
+  run.start_to_prompt_s = static_cast<double>(trace.program_ns + trace.end_ns) / kNsPerS;
+  return run;
+}
+
+std::string Seconds(double seconds) {
+  return Fixed(seconds, 3) + " s";
+}
+
+}  // namespace
+
+void BenchProgrammerRuns(const std::string& work_dir) {
+  AddSection("CH341A programmer, simulated at 1 ms per USB round trip: page mode /F /V");
+  const RoundTrips trips = CountRoundTrips();
+  AddRow("Round trips: probe, page (16 bytes), poll while busy, poll once ready, 256-byte read",
+         std::to_string(trips.probe) + ", " + std::to_string(trips.page) + ", " +
+             std::to_string(trips.busy_poll) + ", " + std::to_string(trips.ready_poll) + ", " +
+             std::to_string(trips.block_read));
+  const WholeRun serial = Run(work_dir, "ch341a-serial", "COM1");
+  const WholeRun programmer = Run(work_dir, "ch341a", "ch341a");
+  for (const WholeRun* run : {&serial, &programmer}) {
+    const std::string title = run == &serial ? "Serial port" : "CH341A";
+    if (!run->done) {
+      AddRow(title, "failed: " + run->err, "", MetText(false));
+      continue;
+    }
+    const double bus_s = run->start_to_prompt_s - run->opening_s;
+    const std::string value = Seconds(run->start_to_prompt_s) + " (start-up and calibration " +
+                              Seconds(run->opening_s) + ", bus " + Seconds(bus_s) + "; wall time " +
+                              Seconds(run->wall_s) + ")";
+    if (run == &programmer) {
+      AddRow(title + ": start to prompt, simulated time", value, "≤ " + Seconds(kTargetS),
+             MetText(run->start_to_prompt_s <= kTargetS));
+    } else {
+      AddRow(title + ": start to prompt", value);
+    }
+  }
+}
