@@ -63,6 +63,12 @@ else()
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${EBRILO_PACKAGING_DIR}/copyright ${EBRILO_PACKAGING_BINARY_DIR}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # The rule that lets the logged-in user open the CH341A programmer. udev
+  # reads the rules of packages from lib/udev/rules.d under /usr, whatever
+  # the library folder is called. Its name is not the 70-ebrilo.rules the
+  # README suggests for keeping ModemManager off a serial adapter: a file in
+  # /etc/udev/rules.d hides the package's file of the same name.
+  install(FILES ${EBRILO_PACKAGING_DIR}/70-ebrilo-ch341a.rules DESTINATION lib/udev/rules.d)
 endif()
 
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY

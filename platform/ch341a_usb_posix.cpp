@@ -103,7 +103,7 @@ bool Claim(libusb_device* device) {
     if (result == LIBUSB_ERROR_ACCESS) {
       line += "; this udev rule lets the user logged in at the machine open it: ";
       line += kCh341aUdevRule;
-      line += " (in /etc/udev/rules.d/70-ebrilo.rules, then plug the programmer in again)";
+      line += " (in /etc/udev/rules.d/70-ebrilo-ch341a.rules, then plug the programmer in again)";
     }
     Diagnostic(line);
     return false;

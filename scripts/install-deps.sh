@@ -2,8 +2,8 @@
 # SPDX-License-Identifier: MIT
 # Installs the Debian packages that the given tools need, where they are
 # missing. Usage: install-deps.sh [build] [native] [windows] [decoder] [package]
-# build: CMake and a C++ compiler, enough for the programs; native: those and
-# the tools of the native tests.
+# build: CMake, a C++ compiler and libusb's headers, enough for the programs;
+# native: those and the tools of the native tests.
 set -euo pipefail
 
 want=()
@@ -13,11 +13,17 @@ for set in "$@"; do
       command -v cmake >/dev/null || want+=(cmake)
       command -v g++ >/dev/null || want+=(g++)
       command -v make >/dev/null || want+=(make)
+      # ebrilo reaches the CH341A programmer through libusb, found by pkg-config.
+      command -v pkg-config >/dev/null || want+=(pkg-config)
+      [ -f /usr/include/libusb-1.0/libusb.h ] || want+=(libusb-1.0-0-dev)
       [ "$set" = build ] && continue
       [ -f /usr/include/gtest/gtest.h ] || want+=(libgtest-dev)
       # A real terminal for the closing prompt's test, and the memory checker.
       command -v tmux >/dev/null || want+=(tmux)
       command -v valgrind >/dev/null || want+=(valgrind)
+      # An emulated USB in front of libusb, for the programmer's test.
+      command -v umockdev-run >/dev/null || want+=(umockdev)
+      [ -f /usr/include/umockdev-1.0/umockdev.h ] || want+=(libumockdev-dev)
       ;;
     windows)
       command -v x86_64-w64-mingw32-g++-win32 >/dev/null || want+=(g++-mingw-w64-x86-64-win32)

@@ -93,12 +93,13 @@ TEST_F(UsbRun, OpeningFailuresSayWhy) {
     GTEST_SKIP() << "the refused node needs root to run the program as another user";
   }
   run = RunOn({.node_owner_only = true}, {"/P", "/PORT:ch341a"});
-  EXPECT_EQ(run.err,
-            "ebrilo: ch341a:1-4.2: cannot open /dev/bus/usb/001/005: Access denied (insufficient "
-            "permissions); this udev rule lets the user logged in at the machine open it: "
-            "SUBSYSTEM==\"usb\", ATTR{idVendor}==\"1a86\", ATTR{idProduct}==\"5512\", "
-            "TAG+=\"uaccess\" (in /etc/udev/rules.d/70-ebrilo.rules, then plug the programmer in "
-            "again)\r\n");
+  EXPECT_EQ(
+      run.err,
+      "ebrilo: ch341a:1-4.2: cannot open /dev/bus/usb/001/005: Access denied (insufficient "
+      "permissions); this udev rule lets the user logged in at the machine open it: "
+      "SUBSYSTEM==\"usb\", ATTR{idVendor}==\"1a86\", ATTR{idProduct}==\"5512\", "
+      "TAG+=\"uaccess\" (in /etc/udev/rules.d/70-ebrilo-ch341a.rules, then plug the programmer in "
+      "again)\r\n");
   EXPECT_EQ(run.status, 4);
 }
 
