@@ -204,28 +204,3 @@ TEST_F(Ch341aPackets, UnpluggedProgrammerFailsWithTheReason) {
 }
 
 }  // namespace
-
-// The simulated programmer's items, and what a round trip costs on the
-// simulated clock: the probe's two packets take at least two of them.
-TEST(Ch341aSimItems, ParseAndCost) {
-  SimConfig config;
-  std::string bad;
-  ASSERT_TRUE(SimParseConfig("programmers=2;round_trip_us=40000;unplug=9", config, bad));
-  EXPECT_EQ(config.programmers, 2u);
-  EXPECT_EQ(config.round_trip_us, 40000u);
-  EXPECT_EQ(config.unplug_at, 9u);
-  for (const char* item : {"programmers=3", "programmers=", "round_trip_us=x", "unplug=-1"}) {
-    EXPECT_FALSE(SimParseConfig(item, config, bad)) << item;
-    EXPECT_EQ(bad, item);
-  }
-
-  SimReset();
-  ASSERT_TRUE(SimConfigureText("round_trip_us=40000"));
-  port_name = "ch341a";
-  const std::int64_t before = SimNanoseconds();
-  OpenBus();
-  EXPECT_GE(SimNanoseconds() - before, 80'000'000);
-  CloseBus();
-  SimReset();
-  port_name.clear();
-}
