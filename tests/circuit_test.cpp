@@ -197,4 +197,26 @@ TEST_F(CircuitTest, TtlDesignWithWeakPullUpFails) {
   EXPECT_NE(failures.find("CTS did not read not asserted"), std::string::npos) << failures;
 }
 
+class SchematicTest : public ScratchDirectory {
+ protected:
+  void SetUp() override {
+    if (!HaveCommand("lepton-cli")) {
+      GTEST_SKIP() << "lepton-eda is not installed (scripts/install-deps.sh native installs it)";
+    }
+    ScratchDirectory::SetUp();
+  }
+};
+
+// Each picture in hardware/ is what its schematic draws, byte for byte: a
+// schematic changed without drawing its picture again fails here.
+TEST_F(SchematicTest, PicturesAreDrawnFromTheirSchematics) {
+  ASSERT_EQ(std::system(("sh '" + kHardware + "draw.sh' '" + directory_ + "'").c_str()), 0);
+  for (const char* name : {"rs232.svg", "ttl.svg"}) {
+    const std::string drawn = ReadText(Path(name));
+    EXPECT_FALSE(drawn.empty()) << name;
+    EXPECT_TRUE(drawn == ReadText(kHardware + name))
+        << name << " differs from what hardware/draw.sh draws from its schematic";
+  }
+}
+
 }  // namespace
