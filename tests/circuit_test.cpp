@@ -59,11 +59,16 @@ class CircuitTest : public ScratchDirectory {
   // Reads hardware/file: its subcircuit must have the pins in the agreed
   // order, and one comment line must name the switches it needs.
   Design Load(const std::string& file, const std::string& subcircuit) {
-    Design design{kHardware + file, subcircuit, ReadText(kHardware + file)};
+    Design design{subcircuit, ReadText(kHardware + file)};
     EXPECT_NE(design.text.find(".subckt " + subcircuit + " RTS DTR CTS SCL SDA VCC GND\n"),
               std::string::npos)
         << file;
     const std::regex switches_line(R"(\n\* switches: ([^\n]*)\n)");
+    EXPECT_EQ(
+        std::distance(std::sregex_iterator(design.text.begin(), design.text.end(), switches_line),
+                      std::sregex_iterator()),
+        1)
+        << file;
     std::smatch found;
     EXPECT_TRUE(std::regex_search(design.text, found, switches_line)) << file;
     switches_ = found.size() > 1 ? found[1].str() : "";

@@ -24,10 +24,9 @@ struct PortModel {
 inline constexpr double kRs232Slew = 4e6;  // V/s
 inline constexpr double kRs232Receiver = 5e3;
 
-// The circuit: its file, the subcircuit's name, and the file's text (which
-// the weakened variants change).
+// The circuit: its subcircuit's name and its file's text, which the
+// weakened variants change.
 struct Design {
-  std::string path;
   std::string subcircuit;
   std::string text;
 };
