@@ -18,8 +18,10 @@ constexpr double kLogicEdge = 20e-9;
 // The chip's open-drain output at its weakest: 3 mA at 0.4 V.
 constexpr double kChipOutputOhms = 0.4 / 3e-3;
 // The chip changes its output only once it sees SCL low, and then not in
-// the same instant: its output follows a latch that opens as SCL goes below
-// 0.3 VCC (fully 0.1 V below it), with a time constant of about 200 ns.
+// the same instant: its output follows a latch that opens as SCL goes 0.1 V
+// below 0.3 VCC, with a time constant of about 200 ns. The level it is to
+// take next is set 1 us before the program lets SCL fall, while the latch is
+// still closed.
 constexpr double kLatchConductance = 5e-3;  // into 1 nF
 
 std::string Number(double value) {
@@ -103,7 +105,10 @@ std::string Netlist(const Design& design, const PortModel& port, const Schedule&
        << "Clatch latch 0 1n\nRlatch latch 0 1G\n"
        << "Boutput sda 0 I=v(latch)*v(sda)/" << Number(kChipOutputOhms) << '\n'
        << "* The interface\n"
-       << "X1 rts dtr cts scl sda vcc 0 " << design.subcircuit << '\n'
+       << "X1 rts dtr cts scl sda vcc 0 " << design.subcircuit
+       << '\n'
+       // With steps of microseconds the trapezoidal rule rings at the
+       // sources' corners, showing overshoots that are not there.
        << ".options method=gear\n"
        << ".control\n"
        << "set wr_singlescale\n"
