@@ -8,10 +8,10 @@
 
 namespace {
 
-// A gap this many bit delays long or more is a wait: the port's settling
-// time, or a write cycle. It shrinks to this length, which still leaves the
-// sample made two bit delays before its end (the free bus seen before a
-// START) two bit delays after the change before it.
+// A gap this many bit delays long or more is a wait (the port's settling
+// time, a write cycle) and shrinks to this length. The sample of the free
+// bus that the program takes two bit delays before a START then still comes
+// four bit delays after the change before it.
 constexpr long kLongestGap = 6;
 
 // One step of a trace laid on the grid: its change and the bit delays since
