@@ -188,6 +188,9 @@ std::vector<TraceChange> ReadTrace(const std::string& path) {
       case '&':
         current.lines.cts = level;
         break;
+      case '\'':
+        // address_only: what the chip made of the lines, not a line.
+        break;
       default:
         throw std::runtime_error("unexpected trace line '" + line + "'");
     }
