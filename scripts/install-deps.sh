@@ -18,6 +18,11 @@ for set in "$@"; do
       # A real terminal for the closing prompt's test, and the memory checker.
       command -v tmux >/dev/null || want+=(tmux)
       command -v valgrind >/dev/null || want+=(valgrind)
+      # The interface circuits' simulation, and their schematics' drawing
+      # with the font the committed pictures were drawn in.
+      command -v ngspice >/dev/null || want+=(ngspice)
+      command -v lepton-cli >/dev/null || want+=(lepton-eda)
+      [ -f /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf ] || want+=(fonts-dejavu-core)
       ;;
     windows)
       command -v x86_64-w64-mingw32-g++-win32 >/dev/null || want+=(g++-mingw-w64-x86-64-win32)
