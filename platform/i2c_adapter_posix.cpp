@@ -41,8 +41,8 @@ bool IsI2cDev(const struct stat& status) {
 }
 
 // Who may open the device, for a user who may not: the group that owns it
-// where that group may, and otherwise what gives it one on the systems most
-// such buses run.
+// where that group may, and otherwise the group Debian and Raspberry Pi OS
+// give these devices.
 std::string AccessHint(const std::string& device) {
   struct stat status {};
   if (stat(device.c_str(), &status) == 0 && status.st_gid != 0 &&
