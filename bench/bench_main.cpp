@@ -19,6 +19,7 @@
 #include "bench/adapter_bench.h"
 #include "bench/bit_delay_bench.h"
 #include "bench/ch341a_bench.h"
+#include "bench/i2c_adapter_bench.h"
 #include "bench/line_op_bench.h"
 #include "bench/report_table.h"
 #include "bench/sim_run_bench.h"
@@ -68,6 +69,7 @@ int main(int argc, char** argv) {
   BenchLineOps(work_dir.string(), device);
   BenchSimRuns(work_dir.string());
   BenchAdapterRuns(work_dir.string());
+  BenchI2cAdapterRuns(work_dir.string());
   BenchProgrammerRuns(work_dir.string());
   AddSection("Machine");
   AddRow("Hardware threads", std::to_string(std::thread::hardware_concurrency()));

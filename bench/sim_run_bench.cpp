@@ -385,7 +385,6 @@ void AddFastWriteRows(const std::vector<SimRun>& runs, const std::vector<double>
   const double ratio = pages / WallOf(runs, walls, "page");
   AddRow("Page mode /F /V", Ms(verified), "≤ 4000 ms",
          MetText(verified > 0 && verified <= 4000 * kNsPerMs));
-  AddRow("Byte mode /F", Ms(bytes), "≤ 12000 ms", MetText(bytes > 0 && bytes <= 12000 * kNsPerMs));
   AddRow("Page mode /F / page mode", Fixed(ratio, 3), "≤ 0.55",
          MetText(pages > 0 && ratio <= 0.55));
   const double byte_ratio = bytes / WallOf(runs, walls, "page");

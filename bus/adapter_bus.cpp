@@ -51,12 +51,21 @@ bool Done(I2cResult result, const std::string& reason) {
 
 // The probe's dummy write, which the polls repeat: the chip's address and
 // then the word address 0, never the address alone. Only the address's
-// acknowledge counts, as on the serial path.
+// acknowledge counts, as on the serial path. Some controllers (the Raspberry
+// Pi's, DesignWare's) report a refused address as a refused data byte, and a
+// chip in its write cycle would then pass for a chip that answers: a refusal
+// of the write is settled by reading one byte, a message in which the chip
+// has nothing to acknowledge but its address.
 I2cResult ProbeChip(std::string& reason) {
-  std::uint8_t word_address = 0;
-  const I2cMessage probe{AddressOf(kProbeControlByte), false, std::span(&word_address, 1)};
+  std::uint8_t byte = 0;
+  const I2cMessage probe{AddressOf(kProbeControlByte), false, std::span(&byte, 1)};
   const I2cResult result = Carry(std::span(&probe, 1), reason);
-  return result == I2cResult::kDataRefused ? I2cResult::kDone : result;
+  if (result != I2cResult::kDataRefused) {
+    return result;
+  }
+  const I2cMessage read{AddressOf(kProbeControlByte), true, std::span(&byte, 1)};
+  const I2cResult answer = Carry(std::span(&read, 1), reason);
+  return answer == I2cResult::kDataRefused ? I2cResult::kAddressRefused : answer;
 }
 
 bool Inverting() {

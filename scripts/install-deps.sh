@@ -21,6 +21,11 @@ for set in "$@"; do
       # A real terminal for the closing prompt's test, and the memory checker.
       command -v tmux >/dev/null || want+=(tmux)
       command -v valgrind >/dev/null || want+=(valgrind)
+      # The interface circuits' simulation, and their schematics' drawing
+      # with the font the committed pictures were drawn in.
+      command -v ngspice >/dev/null || want+=(ngspice)
+      command -v lepton-cli >/dev/null || want+=(lepton-eda)
+      [ -f /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf ] || want+=(fonts-dejavu-core)
       # An emulated USB in front of libusb, for the programmer's test.
       command -v umockdev-run >/dev/null || want+=(umockdev)
       [ -f /usr/include/umockdev-1.0/umockdev.h ] || want+=(libumockdev-dev)

@@ -22,6 +22,9 @@ constexpr std::uint32_t kLargestNumber = 100'000'000;
 // beyond it the bit delay left in real time is too short to calibrate.
 constexpr std::uint32_t kFastestSpeed = 100;
 
+// i2c-dev carries no longer message.
+constexpr std::uint32_t kLongestI2cMessage = 8192;
+
 // The simulated USB has places for this many programmers.
 constexpr std::uint32_t kMostProgrammers = 2;
 
@@ -104,6 +107,14 @@ bool ParsePortFail(std::string_view value, SimConfig& config) {
   return ParseOptionalNumber(value, config.port_fail_at);
 }
 
+bool ParseI2cFail(std::string_view value, SimConfig& config) {
+  if (value == "open") {
+    config.i2c_fail_at_open = true;
+    return true;
+  }
+  return ParseOptionalNumber(value, config.i2c_fail_at);
+}
+
 bool ParseValue(std::string_view key, std::string_view value, SimConfig& config) {
   if (key == "load") {
     return ParsePath(value, config.load);
@@ -161,6 +172,13 @@ bool ParseValue(std::string_view key, std::string_view value, SimConfig& config)
   if (key == "port_fail") {
     return ParsePortFail(value, config);
   }
+  if (key == "i2c_max") {
+    return ParseNumber(value, config.i2c_max) && config.i2c_max >= 1 &&
+           config.i2c_max <= kLongestI2cMessage;
+  }
+  if (key == "i2c_fail") {
+    return ParseI2cFail(value, config);
+  }
   if (key == "programmers") {
     return ParseNumber(value, config.programmers) && config.programmers <= kMostProgrammers;
   }
@@ -206,6 +224,10 @@ bool ParseItem(std::string_view item, SimConfig& config, std::vector<std::string
     }
     if (key == "address_only_fault") {
       config.address_only_fault = true;
+      return true;
+    }
+    if (key == "i2c_remoteio") {
+      config.i2c_remoteio = true;
       return true;
     }
     return false;

@@ -75,6 +75,15 @@ struct SimConfig {
   // changed_lag_us instead: an adapter that grew slower after the check.
   std::optional<std::uint32_t> lag_change_at;
   std::uint32_t changed_lag_us = 0;
+  // The simulated I2C adapter (a port named i2c-N): the longest message it
+  // carries, in bytes, as i2c-dev's own limit by default; a refused address
+  // reported as a refused data byte (EREMOTEIO), as the Raspberry Pi's and
+  // DesignWare controllers report every refusal; an adapter that does not
+  // open, or that is gone from transaction K on (unplugged).
+  std::uint32_t i2c_max = 8192;
+  bool i2c_remoteio = false;
+  bool i2c_fail_at_open = false;
+  std::optional<std::uint32_t> i2c_fail_at;
   // CH341A programmers on USB (0 to 2), the chip in the first one's socket;
   // each command packet's round trip costs round_trip_us; from its packet
   // unplug_at on (counted from 0 at the opening) the programmer is gone.

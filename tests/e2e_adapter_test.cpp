@@ -4,8 +4,10 @@
 // check measures the lag and says so on standard error; every run then
 // writes and reads exactly the right bytes, and a lag grown after the check
 // fails the run, never ends it with "Done.".
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <string>
 
@@ -114,6 +116,51 @@ TEST_F(AdapterRun, CtsThatNeverFollowsFailsTheCheck) {
             "ebrilo: COM1: CTS did not follow DTR within 100 ms\r\n"
             "ebrilo: CTS never changes when DTR does (it stays low): check the cable, the "
             "circuit's power and the port\r\n");
+}
+
+// A lag that wanders after the check, from 3 ms up to nearly twice what the
+// check measured, is within the reads' settle time: exact bytes, status 0.
+TEST_F(AdapterRun, LagGrownToTwiceTheMeasuredStillReadsExactly) {
+  const Bytes image = PatternImage(35);
+  WriteFile("dump.bin", image);
+  const ProgramRun run = Run({.arguments = {"copy.bin", "/R"},
+                              .sim = kAdapter + "cts_lag_us=3000;lag_from=1:6000;load=dump.bin"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(std::regex_match(run.err, kLagLine)) << run.err;
+  EXPECT_EQ(ReadFile("copy.bin"), image);
+}
+
+// On a lagging port SDA stays low for the longest lag the program works with
+// (100 ms) before every STOP, so that the read after it can tell a CTS that
+// has fallen behind by up to that much. Read from the trace's bus lines; the
+// check's own SDA changes under a high SCL, before any clock, end no
+// transaction.
+TEST_F(AdapterRun, LaggingPortHoldsSdaLowBeforeEveryStop) {
+  WriteFile("dump.bin", PatternImage(36));
+  const ProgramRun run = Run({.arguments = {"copy.bin", "/R"},
+                              .sim = kAdapter + "cts_lag_us=3000;load=dump.bin;trace=run.vcd"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  std::ifstream trace(Path("run.vcd"));
+  std::int64_t now = 0;
+  std::int64_t sda_fell_at = 0;
+  bool scl = false;
+  bool clocked = false;  // SCL has fallen since the last STOP
+  int stops = 0;
+  for (std::string line; std::getline(trace, line);) {
+    if (line.starts_with('#')) {
+      now = std::stoll(line.substr(1));
+    } else if (line == "0!" || line == "1!") {
+      clocked = clocked || (scl && line[0] == '0');
+      scl = line[0] == '1';
+    } else if (line == "0\"") {
+      sda_fell_at = now;
+    } else if (line == "1\"" && scl && clocked) {
+      ++stops;
+      clocked = false;
+      EXPECT_GE(now - sda_fell_at, 100'000'000) << "STOP " << stops << " at " << now << " ns";
+    }
+  }
+  EXPECT_EQ(stops, 2 + 4) << "the probe's two and one for each block read";
 }
 
 TEST_F(AdapterRun, LagGrownAfterTheCheckNeverGivesAWrongByte) {

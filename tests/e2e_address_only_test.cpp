@@ -28,6 +28,10 @@ TEST_F(AddressOnlyWrites, NoJobSendsOne) {
       {{"read.bin", "/R"}, "", 0},
       // A wrongly wired CTS: the search for the switches that work.
       {{"dump.bin"}, "invert=cts;", 4},
+      // Through the I2C adapter: every poll and probe is one message.
+      {{"dump.bin", "/V", "/F", "/PORT:i2c-1"}, "", 0},
+      {{"/P", "/F", "/PORT:i2c-1"}, "", 0},
+      {{"adapter-read.bin", "/PORT:i2c-1", "/R"}, "", 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arguments[0] + " " + c.arguments.back() + " " + c.sim);

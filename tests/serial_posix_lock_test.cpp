@@ -254,6 +254,20 @@ TEST_F(PortLock, StaleLockIsTakenOverAndALiveOneRefusesThePort) {
   EXPECT_EQ(LockOwner(lock_path_), getpid());
 }
 
+// A program that holds a flock on a stale lock file, even a shared one, may be
+// taking it over: the run refuses the port and leaves the lock as it was.
+TEST_F(PortLock, StaleLockSharedByAnotherProgramRefusesThePort) {
+  PlantLock(lock_path_, EndedProcess());
+  const std::string stale = FileText(lock_path_);
+  const int holder = open(lock_path_.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(flock(holder, LOCK_SH | LOCK_NB), 0);
+  EXPECT_EQ(StandardErrorOf([this] { return OpenSerialDevice(slave_.c_str(), kMode); }),
+            "ebrilo: cannot open " + slave_ + ": another run is taking over its stale lock " +
+                lock_path_ + "\r\n");
+  EXPECT_EQ(FileText(lock_path_), stale);
+  close(holder);
+}
+
 // Several runs find the same stale lock at once: exactly one of them gets the
 // port's lock. Each winner keeps it until all have tried.
 TEST_F(PortLock, OnlyOneRunTakesOverAStaleLock) {
