@@ -5,27 +5,16 @@
 #include "platform/i2c_list_posix.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
-#include <fstream>
 #include <string_view>
 #include <system_error>
 #include <utility>
 
+#include "platform/sysfs_posix.h"
+
 namespace {
 
 namespace fs = std::filesystem;
-
-// The first line of a sysfs attribute, or empty.
-std::string Attribute(const fs::path& path) {
-  std::ifstream file(path);
-  std::string line;
-  std::getline(file, line);
-  while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())) != 0) {
-    line.pop_back();
-  }
-  return line;
-}
 
 // The adapter number of a name such as i2c-12, or -1.
 long AdapterNumber(const std::string& name) {
@@ -53,9 +42,9 @@ std::vector<SerialPortInfo> ListI2cAdaptersUnder(const std::string& root) {
   std::vector<SerialPortInfo> adapters;
   for (const auto& [number, name] : found) {
     const fs::path folder = root + "/sys/class/i2c-dev/" + name;
-    std::string adapter = Attribute(folder / "name");
+    std::string adapter = SysfsAttribute(folder / "name");
     if (adapter.empty()) {
-      adapter = Attribute(folder / "device" / "name");
+      adapter = SysfsAttribute(folder / "device" / "name");
     }
     adapters.push_back(
         {name, "/dev/" + name, adapter.empty() ? "I2C adapter" : "I2C adapter " + adapter});

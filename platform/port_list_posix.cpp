@@ -7,27 +7,15 @@
 #include "platform/port_list_posix.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 #include "platform/port_lock_posix.h"
+#include "platform/sysfs_posix.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// The first line of a sysfs attribute, or empty.
-std::string Attribute(const fs::path& path) {
-  std::ifstream file(path);
-  std::string line;
-  std::getline(file, line);
-  while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())) != 0) {
-    line.pop_back();
-  }
-  return line;
-}
 
 // The number that ends a name such as ttyS12, or -1.
 int TrailingNumber(const std::string& name) {
@@ -79,17 +67,17 @@ std::string UsbDescription(fs::path device) {
   for (int level = 0; level < 4 && device.has_relative_path(); ++level) {
     if (fs::exists(device / "idVendor")) {
       std::string text;
-      Append(text, Attribute(device / "manufacturer"), " ");
-      Append(text, Attribute(device / "product"), " ");
+      Append(text, SysfsAttribute(device / "manufacturer"), " ");
+      Append(text, SysfsAttribute(device / "product"), " ");
       if (text.empty()) {
         text = "USB serial adapter";
       }
-      const std::string serial = Attribute(device / "serial");
+      const std::string serial = SysfsAttribute(device / "serial");
       if (!serial.empty()) {
         text += ", serial " + serial;
       }
-      return text + ", USB " + Attribute(device / "idVendor") + ":" +
-             Attribute(device / "idProduct");
+      return text + ", USB " + SysfsAttribute(device / "idVendor") + ":" +
+             SysfsAttribute(device / "idProduct");
     }
     device = device.parent_path();
   }
@@ -104,7 +92,7 @@ std::string Description(const fs::path& tty, const std::string& name) {
     return usb;
   }
   if (name.starts_with("ttyS")) {
-    return "UART " + UartName(Attribute(tty / "type"));
+    return "UART " + UartName(SysfsAttribute(tty / "type"));
   }
   const fs::path driver = fs::read_symlink(tty / "device" / "driver", error);
   return error ? std::string("serial device") : "UART, driver " + driver.filename().string();
@@ -144,7 +132,7 @@ std::vector<SerialPortInfo> ListSerialPortsUnder(const std::string& root) {
     }
     const bool on_board = name.starts_with("ttyS") && name.size() > 4 &&
                           name.find_first_not_of("0123456789", 4) == std::string::npos;
-    if (on_board && (Attribute(tty / "type").empty() || Attribute(tty / "type") == "0")) {
+    if (on_board && (SysfsAttribute(tty / "type").empty() || SysfsAttribute(tty / "type") == "0")) {
       continue;
     }
     SerialPortInfo port;
