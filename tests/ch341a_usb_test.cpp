@@ -37,11 +37,12 @@ class UsbRun : public ScratchDirectory {
     // A program built with AddressSanitizer wants its runtime first among
     // the libraries; umockdev's preload library comes first here, which
     // changes nothing the sanitizer looks at.
-    const ProgramRun run = Run({.command = {"/usr/bin/env", kUsbPreload,
-                                            "ASAN_OPTIONS=verify_asan_link_order=0", EBRILO_PATH},
-                                .arguments = std::move(arguments),
-                                .as_nobody = usb.node_owner_only,
-                                .speed = 1});
+    const ProgramRun run =
+        Run({.command = {EBRILO_PATH},
+             .arguments = std::move(arguments),
+             .environment = {kUsbPreload, "ASAN_OPTIONS=verify_asan_link_order=0"},
+             .as_nobody = usb.node_owner_only,
+             .speed = 1});
     EmulatedUsbStop();
     return run;
   }

@@ -71,6 +71,10 @@ void Redirect(const std::string& path, int flags, int target) {
   } else {
     setenv("EBRILO_SIM", sim.c_str(), 1);
   }
+  for (const std::string& variable : setup.environment) {
+    const auto equals = variable.find('=');
+    setenv(variable.substr(0, equals).c_str(), variable.substr(equals + 1).c_str(), 1);
+  }
   if (setup.file_size_limit > 0) {
     const rlimit limit{setup.file_size_limit, setup.file_size_limit};
     setrlimit(RLIMIT_FSIZE, &limit);

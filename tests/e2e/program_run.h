@@ -28,6 +28,7 @@ struct ProgramSetup {
   std::vector<std::string> command;  // empty: ProgramCommand()
   std::vector<std::string> arguments;
   std::string sim;                       // EBRILO_SIM for the simulated chip
+  std::vector<std::string> environment;  // more "NAME=value" for the program
   std::string stdin_path = "/dev/null";  // empty: standard input closed
   std::string stdout_path;               // empty: captured through a pipe
   bool close_stdout = false;
