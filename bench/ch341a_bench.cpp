@@ -20,8 +20,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr double kNsPerS = 1e9;
-// The whole verified write through the programmer, start to prompt.
+// The whole verified write through the programmer, start to prompt, and
+// its time on the bus: 64 pages of two round trips, the polls through each
+// page's 5 ms write cycle, and the verify's block reads.
 constexpr double kTargetS = 1.5;
+constexpr double kBusTargetS = 0.7;
 
 struct RoundTrips {
   std::size_t probe = 0;
@@ -51,7 +54,7 @@ RoundTrips CountRoundTrips() {
   before = SimProgrammerPackets().size();
   PollTransaction();
   trips.ready_poll = SimProgrammerPackets().size() - before;
-  std::vector<std::uint8_t> block(256);
+  std::vector<std::uint8_t> block(128);
   before = SimProgrammerPackets().size();
   ReadTransaction(0xA8, 0x00, block);
   trips.block_read = SimProgrammerPackets().size() - before;
@@ -102,7 +105,7 @@ std::string Seconds(double seconds) {
 void BenchProgrammerRuns(const std::string& work_dir) {
   AddSection("CH341A programmer, simulated at 1 ms per USB round trip: page mode /F /V");
   const RoundTrips trips = CountRoundTrips();
-  AddRow("Round trips: probe, page (16 bytes), poll while busy, poll once ready, 256-byte read",
+  AddRow("Round trips: probe, page (16 bytes), poll while busy, poll once ready, 128-byte read",
          std::to_string(trips.probe) + ", " + std::to_string(trips.page) + ", " +
              std::to_string(trips.busy_poll) + ", " + std::to_string(trips.ready_poll) + ", " +
              std::to_string(trips.block_read));
@@ -121,6 +124,8 @@ void BenchProgrammerRuns(const std::string& work_dir) {
     if (run == &programmer) {
       AddRow(title + ": start to prompt, simulated time", value, "≤ " + Seconds(kTargetS),
              MetText(run->start_to_prompt_s <= kTargetS));
+      AddRow(title + ": bus, opening to prompt, simulated time", Seconds(bus_s),
+             "≤ " + Seconds(kBusTargetS), MetText(bus_s <= kBusTargetS));
     } else {
       AddRow(title + ": start to prompt", value);
     }
