@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 
 namespace {
 
@@ -48,6 +49,12 @@ bool Ch341aPlaceBefore(std::string_view a, std::string_view b) {
   const std::vector<int> first = PlaceNumbers(a);
   const std::vector<int> second = PlaceNumbers(b);
   return first != second ? first < second : a < b;
+}
+
+std::string Ch341SerialModeText(std::uint16_t product, std::string_view place) {
+  char ids[16];
+  std::snprintf(ids, sizeof ids, "1a86:%04x", product);
+  return std::string(ids) + " at USB " + std::string(place);
 }
 
 std::string Ch341aNotFoundText(std::optional<std::string_view> place,

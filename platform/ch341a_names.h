@@ -29,8 +29,11 @@ std::string Ch341aPortName(std::string_view place);
 std::string Ch341aPlace(int bus, std::span<const std::uint8_t> ports);
 bool Ch341aPlaceBefore(std::string_view a, std::string_view b);
 
+// What a chip in its serial mode is, and where: "1a86:7523 at USB 1-3".
+std::string Ch341SerialModeText(std::uint16_t product, std::string_view place);
+
 // The line that says no programmer was found (at the place chosen, if any),
-// and what the serial-mode chips found are ("1a86:7523 at USB 1-3").
+// and what the serial-mode chips found are (Ch341SerialModeText).
 std::string Ch341aNotFoundText(std::optional<std::string_view> place,
                                const std::vector<std::string>& serial_mode);
 

@@ -128,9 +128,7 @@ bool OpenChosen(libusb_device* const* list, ssize_t count, std::string_view sele
   std::vector<std::string> serial_mode;
   for (const Chip& chip : FindChips(list, count)) {
     if (chip.product != kCh341aProduct) {
-      char ids[16];
-      std::snprintf(ids, sizeof ids, "1a86:%04x", chip.product);
-      serial_mode.push_back(std::string(ids) + " at USB " + chip.place);
+      serial_mode.push_back(Ch341SerialModeText(chip.product, chip.place));
     } else if (!chosen || *chosen == chip.place) {
       place = chip.place;
       return Claim(chip.device);

@@ -17,7 +17,6 @@
 #include <winusb.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -204,9 +203,7 @@ bool OpenChosen(const std::vector<Chip>& chips, std::string_view selector) {
   std::vector<std::string> serial_mode;
   for (const Chip& chip : chips) {
     if (chip.product != kCh341aProduct) {
-      char ids[16];
-      std::snprintf(ids, sizeof ids, "1a86:%04x", chip.product);
-      serial_mode.push_back(std::string(ids) + " at USB " + chip.place);
+      serial_mode.push_back(Ch341SerialModeText(chip.product, chip.place));
     } else if (!chosen || *chosen == chip.place) {
       place = chip.place;
       return Claim(chip);
