@@ -46,6 +46,8 @@ struct Chip {
   std::string service;   // its function driver, or empty for none
 };
 
+// Hardware and instance ids, locations and service names are plain ASCII;
+// a device path is opened as Windows gives it and only shown narrowed.
 std::string Narrow(const std::wstring& wide) {
   std::string text;
   for (const wchar_t c : wide) {
