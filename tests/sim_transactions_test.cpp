@@ -11,6 +11,7 @@
 #include "bus/serial_lines.h"
 #include "bus/transfer.h"
 #include "bus/twowire.h"
+#include "eeprom/readers.h"
 #include "eeprom/transactions.h"
 #include "eeprom/writers.h"
 #include "platform/platform.h"
@@ -239,6 +240,26 @@ TEST_F(SimBus, RandomReadsOfABlockAndOfAnAppRegister) {
   EXPECT_EQ(value, 0x5A);
   EXPECT_EQ(last_word_address, 9);
   EXPECT_EQ(SimBusLogText(), "S B8+ 09+ S B9+ 5A- P");
+}
+
+// The APP verify reads each of registers 0 to 9 in a random read of one
+// byte of its own, and compares the bits the datasheets define: the chip
+// reads the undefined ones back inverted. A register that kept its value
+// fails it, as it would not if the registers were read in one transaction,
+// whose bytes after the first the chip gives as 0xFF.
+TEST_F(SimBus, AppVerifyReadsEachRegisterAlone) {
+  Open("");
+  std::fill_n(SimAppRegisters().begin(), 10, 0xFF);
+  EXPECT_TRUE(VerifyApp());
+  std::string expected;
+  for (int index = 0; index < 10; ++index) {
+    const char* value = index < 8 ? "B3" : index == 8 ? "83" : "FF";
+    expected += (index > 0 ? " " : "") + std::string("S B8+ 0") + std::to_string(index) +
+                "+ S B9+ " + value + "- P";
+  }
+  EXPECT_EQ(SimBusLogText(), expected);
+  SimAppRegisters()[5] = 0x00;
+  EXPECT_FALSE(VerifyApp());
 }
 
 // Without a probe the address is transaction 0 and the read 1: a refused
