@@ -147,7 +147,7 @@ void ExplainBlock(int block, std::uint8_t value) {
 void ExplainPagesOfBlock0(std::uint8_t pages, std::uint8_t register8) {
   std::uint8_t enables = 0;
   if (!ReadAppRegister(kPageWriteEnables, enables)) {
-    Diagnostic("the chip refused to show APP register 9, which enables writes to block 0's pages");
+    Diagnostic("the chip does not show APP register 9, which enables writes to block 0's pages");
     return;
   }
   const std::string closed = ClosedPages(enables, pages);
@@ -215,8 +215,8 @@ void ExplainRefusals(bool wrote) {
   std::array<std::uint8_t, kAccessRegisters> registers{};
   for (std::size_t index = 0; index < registers.size(); ++index) {
     if (!ReadAppRegister(static_cast<std::uint8_t>(index), registers[index])) {
-      Diagnostic("the chip refused to show its APP page (APP register " + std::to_string(index) +
-                 "): why it refused the job's transactions cannot be told");
+      Diagnostic("the chip does not show its APP page (APP register " + std::to_string(index) +
+                 " could not be read): why it refused the job's transactions cannot be told");
       return;
     }
   }

@@ -181,8 +181,8 @@ TEST_F(ProtectionRun, RefusedWriteSaysWhy) {
 
   const ProgramRun hidden = Run({.arguments = {"dump.bin"}, .sim = "deaf_app;nack=3:4"});
   EXPECT_EQ(hidden.status, 6);
-  EXPECT_EQ(hidden.err, Err({"the chip refused to show its APP page (APP register 0): why it "
-                             "refused the job's transactions cannot be told"}));
+  EXPECT_EQ(hidden.err, Err({"the chip does not show its APP page (APP register 0 could not be "
+                             "read): why it refused the job's transactions cannot be told"}));
 }
 
 // A register whose sticky bit is clear keeps its value: /P lists it as
