@@ -119,7 +119,6 @@ TEST_F(SimChipRules, StickyBitsLockRegisters) {
   EXPECT_EQ(Acknowledged({0xB8, 0x01, 0x03}), 3);
   EXPECT_EQ(Acknowledged({0xB8, 0x01, 0xFF}), 3);
   EXPECT_EQ(RandomRead(0xB8, 0x02, 1), Bytes({0x4C}));
-  EXPECT_EQ(RandomRead(0xB8, 0x01, 1), Bytes({0xB3}));
   SimAdapterClose();
   Open("protect");
   EXPECT_EQ(Acknowledged({0xB8, 0x02, 0xFF}), 2) << "locked until power-off";
@@ -168,17 +167,6 @@ TEST_F(SimChipRules, ProtectionFromTheAppRegisters) {
   EXPECT_EQ(SimData()[0x10], 0x01);
   EXPECT_EQ(SimData()[0x20], 0x02);
   EXPECT_EQ(SimData()[0x180], 0x02);
-}
-
-TEST(SimChipRulesText, ProtectAndLockedItems) {
-  SimConfig config;
-  std::string bad;
-  ASSERT_TRUE(SimParseConfig("protect;locked=0, 8,3", config, bad));
-  EXPECT_TRUE(config.protect);
-  EXPECT_EQ(config.locked, 0x109);
-  for (const char* item : {"locked=9", "locked=", "locked=1,", "protect=1", "locked=1;locked=2"}) {
-    EXPECT_FALSE(SimParseConfig(item, config, bad)) << item;
-  }
 }
 
 }  // namespace

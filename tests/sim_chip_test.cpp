@@ -397,7 +397,7 @@ TEST(SimConfigText, ParsesItems) {
   std::string bad;
   ASSERT_TRUE(SimParseConfig(
       " load=a.bin; invert=rts,cts;nack=3;nack=4:2;write_ms=80;port_fail=7;deaf_app;speed=100;"
-      "op_us=1000;cts_lag_us=250;cts_period_us=1000",
+      "op_us=1000;cts_lag_us=250;cts_period_us=1000;protect;locked=0, 8,3",
       config, bad));
   EXPECT_EQ(config.load, "a.bin");
   EXPECT_TRUE(config.invert_rts && config.invert_cts && !config.invert_dtr);
@@ -412,6 +412,8 @@ TEST(SimConfigText, ParsesItems) {
   EXPECT_EQ(config.op_us, 1000u);
   EXPECT_EQ(config.cts_lag_us, 250u);
   EXPECT_EQ(config.cts_period_us, 1000u);
+  EXPECT_TRUE(config.protect);
+  EXPECT_EQ(config.locked, 0x109);
 }
 
 TEST(SimConfigText, NamesTheBadItem) {
@@ -422,7 +424,8 @@ TEST(SimConfigText, NamesTheBadItem) {
                            "load",         "load=",          "circuit=open",
                            "chip=present", "port_fail=",     "remove=99999999999",
                            "speed=0",      "speed=101",      "speed=1.5",
-                           "op_us=-1",     "cts_lag_us=",    "cts_period_us=x"}) {
+                           "op_us=-1",     "cts_lag_us=",    "cts_period_us=x",
+                           "locked=9",     "locked=1,",      "protect=1"}) {
     SimConfig config;
     std::string bad;
     EXPECT_FALSE(SimParseConfig(std::string("trace=t.vcd;") + item + ";deaf_app", config, bad))
