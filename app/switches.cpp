@@ -76,7 +76,6 @@ void PrintUsage() {
   ConsoleLine("                Has no effect with /P.");
   ConsoleLine("  /F            Fast writes: poll the eeprom for the end of each write cycle.");
   ConsoleLine("  /R            Read the eeprom into the file instead of writing it.");
-  ConsoleLine("                Has no effect with /P.");
   ConsoleLine("  /V            Verify: read the eeprom back and compare (with /R: read twice).");
   ConsoleLine("  /X            Invert SCL. Default is direct.");
   ConsoleLine("  /D            Invert SDA-Out. Default is direct.");
@@ -86,6 +85,7 @@ void PrintUsage() {
   ConsoleLine("                Also an I2C adapter (on Linux i2c-N) or a CH341A programmer");
   ConsoleLine("                (ch341a, or ch341a:BUS-PORTS as /PORT:? lists it).");
   ConsoleLine("  /PORT:?       List the serial ports, I2C adapters and programmers.");
+  ConsoleLine("  /P /R         Show the APP registers and the access protection they set.");
   ConsoleLine("");
   ConsoleLine("Please report any bug to: ebrilo-bugs@example.org");
   ConsoleLine("");

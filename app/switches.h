@@ -13,7 +13,7 @@ struct RunOptions {
   bool byte_mode = false;          // /B
   bool ignore_errors = false;      // /E
   bool fast_writes = false;        // /F: acknowledge polling after each write
-  bool read_chip = false;          // /R: read the chip into the file
+  bool read_chip = false;          // /R: read the chip into the file; with /P, show APP
   bool verify = false;             // /V
   BusOptions bus;                  // /X, /D, /I
   std::string_view port = "COM1";  // /PORT:name, the last one given

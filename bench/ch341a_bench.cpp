@@ -51,7 +51,7 @@ RoundTrips CountRoundTrips() {
   before = SimProgrammerPackets().size();
   PollTransaction();
   trips.ready_poll = SimProgrammerPackets().size() - before;
-  std::vector<std::uint8_t> block(256);
+  std::vector<std::uint8_t> block(128);
   before = SimProgrammerPackets().size();
   ReadTransaction(0xA8, 0x00, block);
   trips.block_read = SimProgrammerPackets().size() - before;
@@ -102,7 +102,7 @@ std::string Seconds(double seconds) {
 void BenchProgrammerRuns(const std::string& work_dir) {
   AddSection("CH341A programmer, simulated at 1 ms per USB round trip: page mode /F /V");
   const RoundTrips trips = CountRoundTrips();
-  AddRow("Round trips: probe, page (16 bytes), poll while busy, poll once ready, 256-byte read",
+  AddRow("Round trips: probe, page (16 bytes), poll while busy, poll once ready, 128-byte read",
          std::to_string(trips.probe) + ", " + std::to_string(trips.page) + ", " +
              std::to_string(trips.busy_poll) + ", " + std::to_string(trips.ready_poll) + ", " +
              std::to_string(trips.block_read));

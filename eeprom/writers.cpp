@@ -11,6 +11,7 @@
 
 bool ignore_errors = false;
 bool ack_polling = false;
+int failed_writes = 0;
 
 namespace {
 
@@ -64,6 +65,7 @@ bool WriteImagePaged(const EepromImage& image, int last) {
       PrintMark();
     } else {
       ConsoleLine("error at " + Location());
+      ++failed_writes;
       ok = ignore_errors;
     }
     WaitWriteCycle();
@@ -83,6 +85,7 @@ bool WriteImageBytewise(const EepromImage& image, int last) {
       }
     } else {
       ConsoleLine("error at " + std::to_string(position) + " " + Location());
+      ++failed_writes;
       ok = ignore_errors;
     }
     WaitWriteCycle();
@@ -96,6 +99,7 @@ bool ResetApp() {
   for (position = 0; position < kAppRegisters; ++position) {
     if (!WriteAppRegister(static_cast<std::uint8_t>(position), kAppResetValue)) {
       ConsoleLine("error at " + std::to_string(position) + " " + Location());
+      ++failed_writes;
     }
     WaitWriteCycle();
   }

@@ -17,6 +17,10 @@ inline constexpr std::uint8_t kAppResetValue = 0xFF;
 // /E: a failed transaction is listed and the image writer goes on.
 extern bool ignore_errors;
 
+// The write transactions of the job that failed, each listed on its error
+// line: none means the chip acknowledged every byte it was sent.
+extern int failed_writes;
+
 // /F: after each write transaction, poll the chip until it acknowledges
 // again instead of always waiting the fixed time.
 extern bool ack_polling;
