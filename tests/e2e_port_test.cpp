@@ -144,7 +144,9 @@ TEST_F(PortRun, RealPortLockFileLiveAndStale) {
   run = RealRun();
   std::cout << run.err;
   EXPECT_EQ(run.err, "ebrilo: " + lock_path_ + ": stale lock of process " + std::to_string(ended) +
-                         ", which no longer runs; taken over\r\n");
+                         ", which no longer runs; taken over\r\nebrilo: " + pty_ +
+                         ": its modem lines cannot be driven: Inappropriate ioctl for device (a "
+                         "device without modem lines)\r\n");
   EXPECT_EQ(MaskDelayCount(run.out), NoCircuitRun());
   EXPECT_EQ(run.status, 4);
   EXPECT_FALSE(fs::exists(lock_path_));
