@@ -116,7 +116,7 @@ void LinesFailedWith(int error) {
   port_failed = true;
   if (error == ENOTTY || error == EINVAL) {
     Diagnostic(port_path + ": its modem lines cannot be driven: " + std::strerror(error) +
-               " (a device without modem lines)");
+               " (a device that has no modem lines)");
   } else {
     Diagnostic(port_path + ": the port stopped answering: " + std::strerror(error) +
                " (it may have been unplugged)");

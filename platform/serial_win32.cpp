@@ -74,7 +74,7 @@ void LinesFailedWith(DWORD error) {
   port_failed = true;
   if (error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED) {
     Diagnostic(port_path + ": its modem lines cannot be driven: " + SystemErrorText(error) +
-               " (a device without modem lines)");
+               " (a device that has no modem lines)");
   } else {
     Diagnostic(port_path + ": the port stopped answering: " + SystemErrorText(error) +
                " (it may have been unplugged)");

@@ -146,7 +146,7 @@ TEST_F(PortRun, RealPortLockFileLiveAndStale) {
   EXPECT_EQ(run.err, "ebrilo: " + lock_path_ + ": stale lock of process " + std::to_string(ended) +
                          ", which no longer runs; taken over\r\nebrilo: " + pty_ +
                          ": its modem lines cannot be driven: Inappropriate ioctl for device (a "
-                         "device without modem lines)\r\n");
+                         "device that has no modem lines)\r\n");
   EXPECT_EQ(MaskDelayCount(run.out), NoCircuitRun());
   EXPECT_EQ(run.status, 4);
   EXPECT_FALSE(fs::exists(lock_path_));
