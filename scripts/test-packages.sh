@@ -52,7 +52,7 @@ rm -f build-windows/*.zip
 folder=ebrilo-$(version_of build-windows)-win64
 zip=build-windows/$folder.zip
 [ -f "$zip" ] || { echo "$zip was not made" >&2; exit 1; }
-expected=$( (for name in LICENSE.txt MANUAL.txt README.md ebrilo-sim.exe ebrilo.exe; do
+expected=$( (for name in LICENSE.txt MANUAL.txt README.md ebrilo-sim.exe ebrilo.exe hardware/; do
   echo "$folder/$name"
 done; circuits "$folder") | LC_ALL=C sort)
 actual=$(unzip -Z1 "$zip" | LC_ALL=C sort)

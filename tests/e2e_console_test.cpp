@@ -152,8 +152,9 @@ TEST_F(ConsoleRun, HelpArgumentsPrintTheUsage) {
 
 // Where a newcomer is left guessing, standard error says what happened while
 // standard output and the status stay those of the run: each switch that is
-// none (or /P out of its place) is named and ignored; a port that vanishes
-// is said once; a write cut short by a signal says how far it came.
+// none (or /P out of its place) is named and ignored; a port that does not
+// open or vanishes is said once; a write cut short by a signal says how far
+// it came.
 TEST_F(ConsoleRun, MistakesAndMishapsAreSaidOnStandardError) {
   const Bytes image = PatternImage(11);
   WriteFile("dump.bin", image);
@@ -173,6 +174,8 @@ TEST_F(ConsoleRun, MistakesAndMishapsAreSaidOnStandardError) {
   const ProgramRun vanished = Run({.arguments = {"dump.bin", "/E"}, .sim = "port_fail=20"});
   EXPECT_EQ(vanished.err, Lines({"ebrilo: COM1: the port stopped answering: Input/output error "
                                  "(it may have been unplugged)"}));
+  const ProgramRun unopened = Run({.arguments = {"dump.bin"}, .sim = "port_fail=open"});
+  EXPECT_EQ(unopened.err, Lines({"ebrilo: cannot open COM1: Input/output error"}));
 
   if (WindowsTarget()) {
     return;  // POSIX signals
