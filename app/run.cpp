@@ -33,7 +33,16 @@ void InitializeTimer() {
   ConsoleLine(std::to_string(delay_count) + " OK!");
 }
 
+// A switch in the place of the dump file's name (ebrilo /V dump.bin) means
+// the name came later or not at all: it is turned away as a name, whatever
+// file of that name there may be.
 void WriteImage(const RunOptions& options, const char* file_name) {
+  if (IsSwitch(file_name)) {
+    Diagnostic(std::string("'") + file_name +
+               "' is a switch: the dump file's name must come first (ebrilo filename "
+               "[switches])");
+    ReportError(ErrorCode::BadFileName, true);
+  }
   LoadImage(file_name);
   OpenBus();
   ConsoleLine("");
@@ -165,6 +174,7 @@ void RunSequence(std::span<const std::string_view> arguments) {
     std::exit(0);
   }
   const RunOptions options = ParseSwitches(arguments);
+  ReportIgnoredSwitches(arguments);
   ConsoleLine("");
   PrintSeparator();
   if (options.list_ports) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -54,6 +55,27 @@ bool IsSwitch(std::string_view argument) {
   return (argument.size() == 2 && argument[0] == '/' &&
           kLetters.find(argument[1]) != std::string_view::npos) ||
          IsPortSwitch(argument);
+}
+
+void ReportIgnoredSwitches(std::span<const std::string_view> arguments) {
+  for (const std::string_view argument : arguments.subspan(arguments.empty() ? 0 : 1)) {
+    std::string line = "'";
+    line += argument;
+    line += "' ";
+    if (argument == "/P" || argument == "/p") {
+      Diagnostic(line + "is ignored: /P resets APP only as the first argument");
+    } else if (!argument.empty() && (argument[0] == '/' || argument[0] == '-') &&
+               !IsSwitch(argument)) {
+      line += "is no switch of this program and is ignored";
+      // A Unix habit: -v for /V.
+      std::string slashed = "/";
+      slashed += argument.substr(1);
+      if (argument[0] == '-' && IsSwitch(slashed)) {
+        line += " (switches begin with /: " + slashed + ")";
+      }
+      Diagnostic(line);
+    }
+  }
 }
 
 bool AsksForUsage(std::span<const std::string_view> arguments) {

@@ -29,6 +29,12 @@ RunOptions ParseSwitches(std::span<const std::string_view> arguments);
 // True when argument is one of the switches, /P and /PORT: included.
 bool IsSwitch(std::string_view argument);
 
+// One line on standard error for each argument after the first that looks
+// like a switch (it begins with / or -) and is none the program knows, and
+// for a /P that is not argument 1: each is ignored, and a typo must not go
+// unnoticed.
+void ReportIgnoredSwitches(std::span<const std::string_view> arguments);
+
 // True when argument 1 asks for the usage text: /?, -h or --help. A file of
 // such a name is still reachable through a path, such as ./-h.
 bool AsksForUsage(std::span<const std::string_view> arguments);
