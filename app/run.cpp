@@ -11,6 +11,7 @@
 #include "bus/serial_lines.h"
 #include "bus/transfer.h"
 #include "eeprom/image_file.h"
+#include "eeprom/protection.h"
 #include "eeprom/readers.h"
 #include "eeprom/writers.h"
 #include "platform/platform.h"
@@ -32,7 +33,16 @@ void InitializeTimer() {
   ConsoleLine(std::to_string(delay_count) + " OK!");
 }
 
+// A switch in the place of the dump file's name (ebrilo /V dump.bin) means
+// the name came later or not at all: it is turned away as a name, whatever
+// file of that name there may be.
 void WriteImage(const RunOptions& options, const char* file_name) {
+  if (IsSwitch(file_name)) {
+    Diagnostic(std::string("'") + file_name +
+               "' is a switch: the dump file's name must come first (ebrilo filename "
+               "[switches])");
+    ReportError(ErrorCode::BadFileName, true);
+  }
   LoadImage(file_name);
   OpenBus();
   ConsoleLine("");
@@ -45,6 +55,7 @@ void WriteImage(const RunOptions& options, const char* file_name) {
     written = WriteImagePaged(eeprom_image, kLastAddress);
   }
   if (!written) {
+    ExplainRefusals(true);
     CloseBus();
     ReportError(ErrorCode::WriteFailed, true);
   }
@@ -54,10 +65,12 @@ void WriteImage(const RunOptions& options, const char* file_name) {
   if (options.verify) {
     ConsoleLine("Verifying eeprom...");
     if (!VerifyImage(eeprom_image)) {
+      ExplainRefusals(true);
       CloseBus();
       ReportError(ErrorCode::WriteFailed, true);
     }
   }
+  ExplainRefusals(true);
 }
 
 // The file is taken (as a temporary beside it) before the port is opened,
@@ -84,6 +97,7 @@ void ReadIntoFile(const RunOptions& options, const char* file_name) {
     read = VerifyImage(eeprom_image);
   }
   if (!read) {
+    ExplainRefusals(false);
     CloseBus();
     DiscardOutputFile();
     ReportError(ErrorCode::ReadFailed, true);
@@ -103,9 +117,23 @@ void ResetAppRegisters(const RunOptions& options) {
   if (options.verify) {
     ConsoleLine("Verifying APP...");
     if (!VerifyApp()) {
+      ExplainRefusals(true);
       CloseBus();
       ReportError(ErrorCode::WriteFailed, true);
     }
+  }
+  ExplainRefusals(true);
+}
+
+// As /R reads the chip instead of writing it, /P /R shows the APP page
+// instead of resetting it, and writes nothing; /V has nothing to check.
+void ShowAppRegisters() {
+  OpenBus();
+  ConsoleLine("");
+  ConsoleLine("Reading APP...");
+  if (!ListAppPage()) {
+    CloseBus();
+    ReportError(ErrorCode::ReadFailed, true);
   }
 }
 
@@ -146,6 +174,7 @@ void RunSequence(std::span<const std::string_view> arguments) {
     std::exit(0);
   }
   const RunOptions options = ParseSwitches(arguments);
+  ReportIgnoredSwitches(arguments);
   ConsoleLine("");
   PrintSeparator();
   if (options.list_ports) {
@@ -161,7 +190,9 @@ void RunSequence(std::span<const std::string_view> arguments) {
 
   // The file name is argument 1 exactly as the platform delivered it.
   const std::string file_name(arguments[0]);
-  if (options.app_reset) {
+  if (options.app_reset && options.read_chip) {
+    ShowAppRegisters();
+  } else if (options.app_reset) {
     ResetAppRegisters(options);
   } else if (options.read_chip) {
     ReadIntoFile(options, file_name.c_str());

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -56,6 +57,27 @@ bool IsSwitch(std::string_view argument) {
          IsPortSwitch(argument);
 }
 
+void ReportIgnoredSwitches(std::span<const std::string_view> arguments) {
+  for (const std::string_view argument : arguments.subspan(arguments.empty() ? 0 : 1)) {
+    std::string line = "'";
+    line += argument;
+    line += "' ";
+    if (argument == "/P" || argument == "/p") {
+      Diagnostic(line + "is ignored: /P resets APP only as the first argument");
+    } else if (!argument.empty() && (argument[0] == '/' || argument[0] == '-') &&
+               !IsSwitch(argument)) {
+      line += "is no switch of this program and is ignored";
+      // A Unix habit: -v for /V.
+      std::string slashed = "/";
+      slashed += argument.substr(1);
+      if (argument[0] == '-' && IsSwitch(slashed)) {
+        line += " (switches begin with /: " + slashed + ")";
+      }
+      Diagnostic(line);
+    }
+  }
+}
+
 bool AsksForUsage(std::span<const std::string_view> arguments) {
   return !arguments.empty() &&
          (arguments[0] == "/?" || arguments[0] == "-h" || arguments[0] == "--help");
@@ -76,7 +98,6 @@ void PrintUsage() {
   ConsoleLine("                Has no effect with /P.");
   ConsoleLine("  /F            Fast writes: poll the eeprom for the end of each write cycle.");
   ConsoleLine("  /R            Read the eeprom into the file instead of writing it.");
-  ConsoleLine("                Has no effect with /P.");
   ConsoleLine("  /V            Verify: read the eeprom back and compare (with /R: read twice).");
   ConsoleLine("  /X            Invert SCL. Default is direct.");
   ConsoleLine("  /D            Invert SDA-Out. Default is direct.");
@@ -86,6 +107,7 @@ void PrintUsage() {
   ConsoleLine("                Also an I2C adapter (on Linux i2c-N) or a CH341A programmer");
   ConsoleLine("                (ch341a, or ch341a:BUS-PORTS as /PORT:? lists it).");
   ConsoleLine("  /PORT:?       List the serial ports, I2C adapters and programmers.");
+  ConsoleLine("  /P /R         Show the APP registers and the access protection they set.");
   ConsoleLine("");
   ConsoleLine("Please report any bug to: ebrilo-bugs@example.org");
   ConsoleLine("");

@@ -13,7 +13,7 @@ struct RunOptions {
   bool byte_mode = false;          // /B
   bool ignore_errors = false;      // /E
   bool fast_writes = false;        // /F: acknowledge polling after each write
-  bool read_chip = false;          // /R: read the chip into the file
+  bool read_chip = false;          // /R: read the chip into the file; with /P, show APP
   bool verify = false;             // /V
   BusOptions bus;                  // /X, /D, /I
   std::string_view port = "COM1";  // /PORT:name, the last one given
@@ -28,6 +28,12 @@ RunOptions ParseSwitches(std::span<const std::string_view> arguments);
 
 // True when argument is one of the switches, /P and /PORT: included.
 bool IsSwitch(std::string_view argument);
+
+// One line on standard error for each argument after the first that looks
+// like a switch (it begins with / or -) and is none the program knows, and
+// for a /P that is not argument 1: each is ignored, and a typo must not go
+// unnoticed.
+void ReportIgnoredSwitches(std::span<const std::string_view> arguments);
 
 // True when argument 1 asks for the usage text: /?, -h or --help. A file of
 // such a name is still reachable through a path, such as ./-h.

@@ -68,10 +68,10 @@ std::uint64_t PortOperations(const SimCounters& counters) {
   return counters.dtr_calls + counters.rts_calls + counters.cts_calls;
 }
 
-// Port operations of a random read of count bytes through the program's own
-// read transaction, on the simulated chip.
+// Port operations of a random read of count bytes (at most a 128-byte block)
+// through the program's own read transaction, on the simulated chip.
 std::uint64_t ReadOperations(std::size_t count) {
-  std::array<std::uint8_t, 256> bytes{};
+  std::array<std::uint8_t, 128> bytes{};
   const std::uint64_t before = PortOperations(SimGetCounters());
   ReadEepromBytes(0, std::span(bytes).first(count));
   return PortOperations(SimGetCounters()) - before;
@@ -86,12 +86,12 @@ double ReadOpsPerByte() {
   OpenSerialPort();
   SdaHigh();
   SclHigh();
-  const std::uint64_t long_read = ReadOperations(256);
-  const std::uint64_t short_read = ReadOperations(128);
+  const std::uint64_t long_read = ReadOperations(128);
+  const std::uint64_t short_read = ReadOperations(64);
   CloseSerialPort();
   delay_count = calibrated;
   SimReset();
-  return static_cast<double>(long_read - short_read) / 128;
+  return static_cast<double>(long_read - short_read) / 64;
 }
 
 void AddSimRow(const std::string& measure, double ns) {

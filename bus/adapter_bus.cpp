@@ -13,11 +13,12 @@
 
 namespace {
 
-// A random read asks for a whole 256-byte block at once. An adapter that
-// cannot carry that much in one message says so, and the read goes on in
-// halves, then quarters, down to what it takes; that size holds for the rest
-// of the run.
-constexpr std::size_t kLargestRead = 256;
+// A random read asks for a whole 128-byte block at once, and never for more:
+// the chip's sequential read wraps at the end of its block, so no message may
+// run past one. An adapter that cannot carry that much in one message says
+// so, and the read goes on in halves, then quarters, down to what it takes;
+// that size holds for the rest of the run.
+constexpr std::size_t kLargestRead = 128;
 std::size_t read_piece = kLargestRead;
 
 // An adapter that failed says why once: with /E every transaction after it
@@ -39,8 +40,10 @@ I2cResult Carry(std::span<const I2cMessage> messages, std::string& reason) {
 }
 
 // A refusal is the chip's answer and is reported, as on the serial path, by
-// the error line of the transaction; anything else is the adapter's.
+// the error line of the transaction; anything else is the adapter's. A byte
+// refused after the address is the chip saying no to what was asked.
 bool Done(I2cResult result, const std::string& reason) {
+  refused_after_address = result == I2cResult::kDataRefused;
   if (result != I2cResult::kDone && result != I2cResult::kAddressRefused &&
       result != I2cResult::kDataRefused && !failure_told) {
     failure_told = true;

@@ -12,6 +12,7 @@
 std::uint8_t last_control_byte = 0;
 std::uint8_t last_word_address = 0;
 std::uint16_t position = 0;
+bool refused_after_address = false;
 BusCarrier bus_carrier = BusCarrier::kSerialLines;
 
 namespace {
@@ -52,12 +53,14 @@ void CloseBus() {
 
 bool WriteTransaction(std::uint8_t control, std::uint8_t word_address,
                       std::span<const std::uint8_t> data) {
+  refused_after_address = false;
   return bus_carrier == BusCarrier::kSerialLines ? WriteOnLines(control, word_address, data)
                                                  : WriteThroughAdapter(control, word_address, data);
 }
 
 bool ReadTransaction(std::uint8_t control, std::uint8_t word_address,
                      std::span<std::uint8_t> bytes) {
+  refused_after_address = false;
   return bus_carrier == BusCarrier::kSerialLines ? ReadOnLines(control, word_address, bytes)
                                                  : ReadThroughAdapter(control, word_address, bytes);
 }

@@ -16,6 +16,16 @@ extern std::uint8_t last_control_byte;
 extern std::uint8_t last_word_address;
 extern std::uint16_t position;
 
+// Whether the latest WriteTransaction or ReadTransaction failed at a byte the
+// chip refused after it had acknowledged its control byte: the word address
+// or a data byte, never an address (a read's after the repeated START
+// included). The chip was there and said no (its access protection, a
+// second byte for an APP register), as against a chip that did not answer at
+// all, a bus held by another or a port that failed. An I2C adapter that
+// reports a refused address as a refused byte (as some controllers do) makes
+// the one look like the other.
+extern bool refused_after_address;
+
 // What carries the bus, chosen by OpenBus from the port name.
 enum class BusCarrier {
   kSerialLines,    // the modem lines of a serial port, through the interface circuit
@@ -33,7 +43,7 @@ void OpenBus();
 void CloseBus();
 
 // START, control, the word address and then the data, for as long as each
-// byte is acknowledged, and STOP.
+// byte is acknowledged, and STOP. Both set refused_after_address.
 bool WriteTransaction(std::uint8_t control, std::uint8_t word_address,
                       std::span<const std::uint8_t> data);
 

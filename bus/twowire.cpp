@@ -211,11 +211,24 @@ constexpr std::uint8_t kReadBit = 0x01;
 
 // Every transaction opens alike: SDA is sampled once (bus_free) to see that
 // no slave holds the bus, then come the START, the control byte and, if that
-// was acknowledged, the word address. True when both were acknowledged.
-bool SendAddress(std::uint8_t control, std::uint8_t word_address, bool& bus_free) {
+// was acknowledged (addressed), the word address. True when both were
+// acknowledged.
+bool SendAddress(std::uint8_t control, std::uint8_t word_address, bool& bus_free, bool& addressed) {
   bus_free = BusFree();
   SendStart();
-  return SendByte(control) && SendByte(word_address);
+  addressed = SendByte(control);
+  return addressed && SendByte(word_address);
+}
+
+// A transaction's end, after its STOP (which StopSeen checks whatever went
+// before): true when it succeeded. A failure at a byte after the
+// acknowledged control byte, on a bus that was free and a port that carried
+// the whole transaction, is the chip's refusal.
+bool Ended(bool bus_free, bool addressed, bool ack) {
+  const bool stop_seen = StopSeen();
+  const bool carried = bus_free && stop_seen && !LinesFailed();
+  refused_after_address = carried && addressed && !ack;
+  return carried && ack;
 }
 
 }  // namespace
@@ -232,13 +245,13 @@ bool SendAddress(std::uint8_t control, std::uint8_t word_address, bool& bus_free
 bool WriteOnLines(std::uint8_t control, std::uint8_t word_address,
                   std::span<const std::uint8_t> data) {
   bool bus_free = false;
-  bool ack = SendAddress(control, word_address, bus_free);
+  bool addressed = false;
+  bool ack = SendAddress(control, word_address, bus_free, addressed);
   for (auto next = data.begin(); ack && next != data.end(); ++next) {
     ack = SendByte(*next);
   }
   SendStop();
-  const bool stop_seen = StopSeen();
-  return bus_free && ack && stop_seen && !LinesFailed();
+  return Ended(bus_free, addressed, ack);
 }
 
 // A random read: the word address goes to the chip as for a write, then a
@@ -252,15 +265,16 @@ bool WriteOnLines(std::uint8_t control, std::uint8_t word_address,
 // which has shifted the data bits.
 bool ReadOnLines(std::uint8_t control, std::uint8_t word_address, std::span<std::uint8_t> bytes) {
   bool bus_free = false;
-  bool ack = SendAddress(control, word_address, bus_free);
+  bool addressed = false;
+  bool ack = SendAddress(control, word_address, bus_free, addressed);
   if (ack) {
     SendStart();
     ack = SendByte(static_cast<std::uint8_t>(control | kReadBit));
+    addressed = ack;
   }
   for (std::size_t index = 0; ack && index < bytes.size(); ++index) {
     bytes[index] = ReceiveByte(index + 1 < bytes.size());
   }
   SendStop();
-  const bool stop_seen = StopSeen();
-  return bus_free && ack && stop_seen && !LinesFailed();
+  return Ended(bus_free, addressed, ack);
 }

@@ -2,6 +2,7 @@
 #include "eeprom/image_file.h"
 
 #include <cerrno>
+#include <string>
 
 #include "app/errors.h"
 #include "platform/platform.h"
@@ -21,6 +22,9 @@ void LoadImage(const char* file_name) {
     IoFailure("cannot get the size of the dump file", errno);
   }
   if (size != static_cast<std::int64_t>(eeprom_image.size())) {
+    Diagnostic(std::string(file_name) + " holds " + std::to_string(size) +
+               (size == 1 ? " byte" : " bytes") + "; a 24RF08 dump has " +
+               std::to_string(eeprom_image.size()) + " bytes");
     ReportError(ErrorCode::WrongSize, true);
   }
   ConsoleLine("Eeprom dump size: OK");

@@ -9,9 +9,24 @@
 #include <cstdint>
 #include <span>
 
-// The chip answers at 7-bit address 0x54 plus the 256-byte block number
-// (address bits 9 and 8), followed by the write bit (0): 0xA8, 0xAA, 0xAC, 0xAE.
+// The chip answers at 7-bit address 0x54 plus address bits 9 and 8, followed
+// by the write bit (0): 0xA8, 0xAA, 0xAC, 0xAE, each for 256 bytes. Inside
+// them the chip is eight blocks of 128 bytes (address bits 9 to 7), the unit
+// of its access protection and of its sequential reads.
 std::uint8_t ControlByteFor(std::uint16_t address);
+inline constexpr std::uint16_t kBlockSize = 128;
+inline constexpr int kBlocks = 8;
+
+// What the chip refused during the job, each after it had acknowledged its
+// control byte: bit n stands for block n, for page n of block 0 (16 bytes)
+// or for APP register n. Kept for the explanation at the job's end.
+struct ChipRefusals {
+  std::uint8_t read_blocks = 0;
+  std::uint8_t written_blocks = 0;
+  std::uint8_t written_pages_of_block0 = 0;
+  std::uint16_t written_registers = 0;
+};
+extern ChipRefusals chip_refusals;
 
 bool WriteEepromByte(std::uint16_t address, std::uint8_t value);
 
@@ -29,10 +44,12 @@ bool WriteAppRegister(std::uint8_t index, std::uint8_t value);
 // last_control_byte and last_word_address as the write before it set them.
 bool PollChip();
 
-// Reads bytes.size() bytes from start on, in one random read. Its control
-// byte names the block of start alone, so callers keep a read inside that
-// 256-byte block.
+// Reads bytes.size() bytes from start on, in one random read. The chip's
+// sequential read wraps at the end of the 128-byte block of start, so
+// callers keep a read inside that block.
 bool ReadEepromBytes(std::uint16_t start, std::span<std::uint8_t> bytes);
 
-// Reads APP registers 0 to registers.size() - 1, in one random read.
-bool ReadAppRegisters(std::span<std::uint8_t> registers);
+// Reads one APP register, in a random read of one byte: the APP page takes
+// one byte per transaction, and answers a longer read with bytes that are
+// not its registers.
+bool ReadAppRegister(std::uint8_t index, std::uint8_t& value);

@@ -11,6 +11,7 @@
 
 bool ignore_errors = false;
 bool ack_polling = false;
+int failed_writes = 0;
 
 namespace {
 
@@ -50,6 +51,16 @@ void WaitWriteCycle() {
   } while (!SettleOver(noted) && !PollChip());
 }
 
+// From here until the job ends, an interruption says how many of its units
+// were written and what that leaves in the chip.
+void SayProgressWhenInterrupted(int total, const char* units, const char* leaves) {
+  SayWhenInterrupted("interrupted with ", " of " + std::to_string(total) + " " + units +
+                                              " written: " + leaves +
+                                              "; run the same command again");
+}
+
+constexpr const char* kPartOfDump = "the chip now holds part of the new dump";
+
 }  // namespace
 
 bool WriteImagePaged(const EepromImage& image, int last) {
@@ -57,17 +68,22 @@ bool WriteImagePaged(const EepromImage& image, int last) {
   std::array<std::uint8_t, kPageSize> page{};
   position = 0;
   bool ok = true;
+  int written = 0;
+  SayProgressWhenInterrupted((last + kPageSize) / kPageSize, "pages", kPartOfDump);
   while (position < last + 1 && ok) {
     std::copy_n(image.begin() + position, kPageSize, page.begin());
     position = static_cast<std::uint16_t>(position + kPageSize);
     if (WritePage(static_cast<std::uint16_t>(position - kPageSize), kPageSize, page)) {
+      CountForInterruption(++written);
       PrintMark();
     } else {
       ConsoleLine("error at " + Location());
+      ++failed_writes;
       ok = ignore_errors;
     }
     WaitWriteCycle();
   }
+  SayNothingWhenInterrupted();
   ConsoleLine("");
   return ok;
 }
@@ -76,28 +92,40 @@ bool WriteImageBytewise(const EepromImage& image, int last) {
   last = LastInImage(image, last);
   position = 0;
   bool ok = true;
+  int written = 0;
+  SayProgressWhenInterrupted(last + 1, "bytes", kPartOfDump);
   while (position < last + 1 && ok) {
     if (WriteEepromByte(position, image[position])) {
+      CountForInterruption(++written);
       if (position % kBytesPerMark == kBytesPerMark - 1) {
         PrintMark();
       }
     } else {
       ConsoleLine("error at " + std::to_string(position) + " " + Location());
+      ++failed_writes;
       ok = ignore_errors;
     }
     WaitWriteCycle();
     ++position;
   }
+  SayNothingWhenInterrupted();
   ConsoleLine("");
   return ok;
 }
 
 bool ResetApp() {
+  int written = 0;
+  SayProgressWhenInterrupted(kAppRegisters, "APP registers",
+                             "the chip's APP registers are now partly reset");
   for (position = 0; position < kAppRegisters; ++position) {
-    if (!WriteAppRegister(static_cast<std::uint8_t>(position), kAppResetValue)) {
+    if (WriteAppRegister(static_cast<std::uint8_t>(position), kAppResetValue)) {
+      CountForInterruption(++written);
+    } else {
       ConsoleLine("error at " + std::to_string(position) + " " + Location());
+      ++failed_writes;
     }
     WaitWriteCycle();
   }
+  SayNothingWhenInterrupted();
   return true;
 }

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The three jobs: the whole image in 16-byte pages, the whole image byte by
 // byte, and the APP reset. Progress shows as ">" marks, every failed
-// transaction as an "error at" line. Each waits after every transaction for
-// the chip's write cycle, the fixed time or, with ack_polling, until the chip
-// answers again.
+// transaction as an "error at" line; an interruption (Ctrl-C, a kill, a
+// closed console) in the middle of a job says on standard error how many of
+// its pages, bytes or registers were written. Each waits after every
+// transaction for the chip's write cycle, the fixed time or, with
+// ack_polling, until the chip answers again.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +18,10 @@ inline constexpr std::uint8_t kAppResetValue = 0xFF;
 
 // /E: a failed transaction is listed and the image writer goes on.
 extern bool ignore_errors;
+
+// The write transactions of the job that failed, each listed on its error
+// line: none means the chip acknowledged every byte it was sent.
+extern int failed_writes;
 
 // /F: after each write transaction, poll the chip until it acknowledges
 // again instead of always waiting the fixed time.

@@ -2,13 +2,14 @@
 # Installation and packages.
 #
 # On Linux the programs, the gzipped manual pages (ebrilo-sim has the same
-# page) and the Debian copyright file and changelog go where GNUInstallDirs
-# puts them, so that --prefix and DESTDIR behave as packagers expect; CPack
-# turns that tree into a Debian package.
+# page), the README with the interface circuits beside it, and the Debian
+# copyright file and changelog go where GNUInstallDirs puts them, so that
+# --prefix and DESTDIR behave as packagers expect; CPack turns that tree
+# into a Debian package.
 #
 # On Windows everything goes into one folder: both programs, the README, the
-# licence and the manual rendered as plain text. CPack zips that folder under
-# the package's name and version.
+# licence, the manual rendered as plain text and the circuits' folder. CPack
+# zips that folder under the package's name and version.
 include(GNUInstallDirs)
 
 set(EBRILO_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
@@ -24,6 +25,22 @@ install(TARGETS ebrilo RUNTIME DESTINATION ${EBRILO_PROGRAM_DIR})
 if(TARGET ebrilo-sim)
   install(TARGETS ebrilo-sim RUNTIME DESTINATION ${EBRILO_PROGRAM_DIR})
 endif()
+
+# The interface circuits, for whoever builds one: each design's SPICE
+# subcircuit, its schematic and its picture, in a folder hardware/ beside
+# the README, whose links to the pictures then hold where it is installed.
+set(EBRILO_HARDWARE_FILES)
+foreach(design IN ITEMS rs232 ttl)
+  foreach(kind IN ITEMS cir sch svg)
+    list(APPEND EBRILO_HARDWARE_FILES ${PROJECT_SOURCE_DIR}/hardware/${design}.${kind})
+  endforeach()
+endforeach()
+if(WIN32)
+  set(EBRILO_DOC_DIR .)
+else()
+  set(EBRILO_DOC_DIR ${CMAKE_INSTALL_DOCDIR})
+endif()
+install(FILES ${EBRILO_HARDWARE_FILES} DESTINATION ${EBRILO_DOC_DIR}/hardware)
 
 if(WIN32)
   # groff runs on the build machine: the Windows programs are cross-built.
@@ -62,7 +79,7 @@ else()
   install(FILES ${EBRILO_PACKAGING_BINARY_DIR}/ebrilo.1.gz ${EBRILO_PACKAGING_BINARY_DIR}/ebrilo-sim.1.gz
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${EBRILO_PACKAGING_DIR}/copyright ${EBRILO_PACKAGING_BINARY_DIR}/changelog.gz
-          DESTINATION ${CMAKE_INSTALL_DOCDIR})
+                ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
   # The rule that lets the logged-in user open the CH341A programmer. udev
   # reads the rules of packages from lib/udev/rules.d under /usr, whatever
   # the library folder is called. Its name is not the 70-ebrilo.rules the

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Files a run makes and must not leave behind when a signal ends it: the
 // temporary output file of a read and the port's lock file. Ctrl-C (SIGINT),
-// kill (SIGTERM) and a closed terminal (SIGHUP) remove them and then end the
-// run as the signal would have. A signal the program was started ignoring (a
+// kill (SIGTERM) and a closed terminal (SIGHUP) remove them, say where a job
+// that changes the chip stopped (SayWhenInterrupted in platform.h), and then
+// hand the signal to what handled it before: the default action, which ends
+// the run as the signal would have, or a simulated port's handler, which
+// passes it on in turn. A signal the program was started ignoring (a
 // background job's Ctrl-C) stays ignored.
 #pragma once
 

@@ -150,6 +150,19 @@ void ConsoleReadLine();
 // write it is ignored, as there is nowhere left to report it.
 void Diagnostic(std::string_view text);
 
+// A job that changes the chip and is cut short leaves it holding part of
+// what it was to hold; the user must hear so even when the run ends by
+// Ctrl-C, SIGTERM or SIGHUP (a console control event on Windows). From
+// SayWhenInterrupted on, such an interruption first writes one line on
+// standard error: "ebrilo: ", head, the count CountForInterruption set last
+// (0 at first), and tail. The line is put together and written from the
+// signal's handler (the control handler's thread on Windows), so the texts
+// are copied here, and cut short beyond 200 bytes each.
+// SayNothingWhenInterrupted ends it: the job is over.
+void SayWhenInterrupted(std::string_view head, std::string_view tail);
+void CountForInterruption(int count);
+void SayNothingWhenInterrupted();
+
 // The dump file. NamesExistingFile is true when name exists and is not a
 // directory. OpenForReading opens it for reading only, sharing it with other
 // readers and writers, and never blocks (a named pipe without a writer opens

@@ -24,6 +24,7 @@ namespace {
 
 int port = -1;
 bool port_failed = false;
+std::string port_path;  // as the messages name the open port
 
 speed_t SpeedFor(int baud) {
   switch (baud) {
@@ -108,13 +109,27 @@ void ReportOpenFailure(const char* path, int error) {
   Diagnostic(report);
 }
 
+// A USB adapter pulled out, or a device that has no modem lines to drive (a
+// pseudo-terminal, some Bluetooth and modem devices): every later line
+// operation fails the same way, so the reason is said once, at the first.
+void LinesFailedWith(int error) {
+  port_failed = true;
+  if (error == ENOTTY || error == EINVAL) {
+    Diagnostic(port_path + ": its modem lines cannot be driven: " + std::strerror(error) +
+               " (a device that has no modem lines)");
+  } else {
+    Diagnostic(port_path + ": the port stopped answering: " + std::strerror(error) +
+               " (it may have been unplugged)");
+  }
+}
+
 std::int32_t ChangeLine(int line, std::int32_t level) {
   if (port == -1 || port_failed) {
     return -1;
   }
   int bits = line;
   if (ioctl(port, level != 0 ? TIOCMBIS : TIOCMBIC, &bits) != 0) {
-    port_failed = true;
+    LinesFailedWith(errno);
     return -1;
   }
   return 0;
@@ -163,6 +178,7 @@ std::int32_t OpenSerialDevice(const char* path, std::string_view mode) {
     return -1;
   }
   port = device;
+  port_path = path;
   port_failed = false;
   return 0;
 }
@@ -202,7 +218,7 @@ std::int32_t CTS() {
     return 0;
   }
   if (ioctl(port, TIOCMGET, &status) != 0) {
-    port_failed = true;
+    LinesFailedWith(errno);
     return 0;
   }
   return (status & TIOCM_CTS) != 0 ? 1 : 0;

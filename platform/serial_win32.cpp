@@ -15,6 +15,7 @@ namespace {
 
 HANDLE port = INVALID_HANDLE_VALUE;
 bool port_failed = false;
+std::string port_path;  // as the messages name the open port
 
 void ApplyMode(DCB& settings, const PortMode& mode) {
   if (mode.baud != 0) {
@@ -66,12 +67,26 @@ void ReportOpenFailure(const std::string& path, DWORD error) {
   Diagnostic(report);
 }
 
+// A USB adapter pulled out, or a device whose driver has no modem lines to
+// drive: every later line operation fails the same way, so the reason is
+// said once, at the first.
+void LinesFailedWith(DWORD error) {
+  port_failed = true;
+  if (error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED) {
+    Diagnostic(port_path + ": its modem lines cannot be driven: " + SystemErrorText(error) +
+               " (a device that has no modem lines)");
+  } else {
+    Diagnostic(port_path + ": the port stopped answering: " + SystemErrorText(error) +
+               " (it may have been unplugged)");
+  }
+}
+
 std::int32_t ChangeLine(DWORD function) {
   if (port == INVALID_HANDLE_VALUE || port_failed) {
     return -1;
   }
   if (EscapeCommFunction(port, function) == 0) {
-    port_failed = true;
+    LinesFailedWith(GetLastError());
     return -1;
   }
   return 0;
@@ -104,6 +119,7 @@ std::int32_t OPENCOM(const char* mode) {
     return -1;
   }
   port = device;
+  port_path = path;
   port_failed = false;
   return 0;
 }
@@ -131,7 +147,7 @@ std::int32_t CTS() {
   }
   DWORD status = 0;
   if (GetCommModemStatus(port, &status) == 0) {
-    port_failed = true;
+    LinesFailedWith(GetLastError());
     return 0;
   }
   return (status & MS_CTS_ON) != 0 ? 1 : 0;

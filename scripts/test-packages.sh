@@ -3,10 +3,13 @@
 # Builds both packages and checks them as their users' tools would:
 #   build/ebrilo_VERSION_ARCH.deb         lintian, failing on any error or
 #                                         warning (informational tags are
-#                                         shown; the README explains them)
+#                                         shown; the README explains them),
+#                                         and the README and circuits in its
+#                                         documentation folder
 #   build-windows/ebrilo-VERSION-win64.zip one folder of that name holding
 #                                         exactly both programs, the README,
-#                                         the licence and the manual as text
+#                                         the licence, the manual as text and
+#                                         the circuits in hardware/
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,6 +28,21 @@ deb=build/ebrilo_$(version_of build)_$(dpkg --print-architecture).deb
 [ -f "$deb" ] || { echo "$deb was not made" >&2; exit 1; }
 lintian --fail-on error,warning --display-info --tag-display-limit 0 "$deb"
 echo "lintian: no errors, no warnings"
+# Both interface designs, each as its subcircuit, schematic and picture,
+# beside the README that shows them.
+circuits() {
+  for design in rs232 ttl; do
+    for kind in cir sch svg; do echo "$1/hardware/$design.$kind"; done
+  done
+}
+doc=./usr/share/doc/ebrilo
+expected=$( (echo "$doc/README.md"; circuits "$doc") | LC_ALL=C sort)
+actual=$(dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -E "^$doc/(README|hardware/.)" | LC_ALL=C sort)
+if [ "$actual" != "$expected" ]; then
+  printf '%s holds:\n%s\ninstead of:\n%s\n' "$deb" "$actual" "$expected" >&2
+  exit 1
+fi
+echo "$actual"
 
 echo "== Windows zip"
 cmake --preset windows >/dev/null
@@ -34,7 +52,9 @@ rm -f build-windows/*.zip
 folder=ebrilo-$(version_of build-windows)-win64
 zip=build-windows/$folder.zip
 [ -f "$zip" ] || { echo "$zip was not made" >&2; exit 1; }
-expected=$(for name in LICENSE.txt MANUAL.txt README.md ebrilo-sim.exe ebrilo.exe; do echo "$folder/$name"; done)
+expected=$( (for name in LICENSE.txt MANUAL.txt README.md ebrilo-sim.exe ebrilo.exe hardware/; do
+  echo "$folder/$name"
+done; circuits "$folder") | LC_ALL=C sort)
 actual=$(unzip -Z1 "$zip" | LC_ALL=C sort)
 if [ "$actual" != "$expected" ]; then
   echo "$zip holds:" >&2

@@ -1,9 +1,48 @@
 // SPDX-License-Identifier: MIT
-// The 24RF08 as seen from its two-wire side: 1024 data bytes in four blocks
-// of 256 at device addresses 0x54-0x57, and the APP register block at 0x5C.
-// The chip watches every change of SCL and SDA. It samples SDA on the rising
-// edge of SCL and changes its own SDA output only while SCL is low, on the
-// falling edge, so a START or STOP can only come from the master.
+// The 24RF08 as seen from its two-wire side, as its datasheets describe it:
+// 1024 data bytes in eight blocks of 128 at device addresses 0x54-0x57 (each
+// answering for 256 bytes: the word address's top bit picks the block), and
+// the APP register page with the ID page behind it at 0x5C. The chip watches
+// every change of SCL and SDA. It samples SDA on the rising edge of SCL and
+// changes its own SDA output only while SCL is low, on the falling edge, so a
+// START or STOP can only come from the master.
+//
+// The datasheets' rules, always in force:
+// - A sequential read wraps at the end of its 128-byte block (127 to 0, 255
+//   to 128), never into the next block. A read command ignores the block
+//   bits of its control byte: it goes on from the address counter, which only
+//   a write command (a dummy write, for a random read) moves to a block.
+// - The APP and ID pages take one byte per transaction: a second data byte
+//   of a write is refused, and a read gives its first byte and then 0xFF for
+//   as long as the master asks for more (the datasheets do not say what comes;
+//   this is what a careless host would take for registers of 0xFF). Word
+//   addresses 0x00-0x0F are the APP registers, 0x10-0x1F the ID page; any
+//   other is refused.
+// - The bits the datasheets leave undefined on reading (bits 6, 3 and 2 of
+//   registers 0 to 7, bits 6 to 2 of register 8) read back inverted from what
+//   was written, and register 14 reads 0xFF; registers 14 and 15 (reserved,
+//   the device revision) acknowledge a write and keep what they hold.
+// - A register whose sticky bit (bit 7 of registers 0 to 8) is clear refuses
+//   every write until the chip is powered off and on. The sticky bits are not
+//   stored in the EEPROM: they are set at power-on, which for the simulator is
+//   the start of its process (or SimReset), and clear from the opening of
+//   the port for the registers the session's `locked` names.
+//
+// Behind the session's `protect`, so that the many runs starting from APP
+// registers of 0x00 still find an open chip, the access protection: bits 1:0
+// of register k guard block k (00 and 01 no access, 10 read only, 11 full
+// access); those of register 8 (PBAP) guard registers 9 to 15 alike and the
+// ID page (full access only with 11); the bits of register 9 enable writes to
+// the eight pages of block 0; and bit 7 of registers 0 to 8 reads as the
+// sticky bit, which a written 0 clears. The datasheets say only that an
+// illegal access is refused, not at which byte. Here a block that may not be
+// read refuses the word address, the first byte at which the chip knows the
+// block, so that its address counter never gets there; a block, page or
+// register that may not be written takes the word address (a read still
+// needs it) and refuses the first data byte. A current-address read can
+// still find its counter in a closed block (closed after the counter got
+// there): the chip cannot refuse bytes the master acknowledges, and gives
+// each byte inverted, never the block's own.
 //
 // The real chip has a documented fault, which the simulated one counts and,
 // when asked, shows: a write control byte that it acknowledged, followed at
@@ -28,8 +67,27 @@ constexpr std::uint8_t kFirstDataControl = 0xA8;  // block 0; blocks 1-3 are 0xA
 constexpr std::uint8_t kAppControl = 0xB8;
 constexpr std::size_t kPageSize = 16;
 constexpr unsigned kPageMask = kPageSize - 1;
-constexpr unsigned kAppMask = kSimAppSize - 1;
+constexpr unsigned kBlockSize = 128;
+constexpr unsigned kBlockMask = kBlockSize - 1;
 constexpr unsigned kDataMask = kSimDataSize - 1;
+
+// The APP page's word addresses: the registers, then the ID page.
+constexpr unsigned kIdPageStart = 0x10;
+constexpr unsigned kAppPageEnd = 0x20;
+constexpr std::size_t kIdPageSize = 16;
+constexpr std::uint8_t kBlockRegisters = 8;     // registers 0 to 7 guard the blocks
+constexpr std::uint8_t kPageProtection = 8;     // register 8: PBAP and its sticky bit
+constexpr std::uint8_t kPageWriteEnables = 9;   // register 9: block 0's pages
+constexpr std::uint8_t kReservedReadOnly = 14;  // reads 0xFF
+constexpr std::uint8_t kRevision = 15;
+constexpr std::uint8_t kStickyBit = 0x80;
+constexpr std::uint16_t kAllSticky = 0x1FF;  // registers 0 to 8
+// The bits read back inverted: undefined in registers 0 to 7, and in 8.
+constexpr std::uint8_t kUndefinedInBlockRegisters = 0x4C;
+constexpr std::uint8_t kUndefinedInRegister8 = 0x7C;
+// Protection fields (bits 1:0): reading needs bit 1, writing both.
+constexpr std::uint8_t kMayRead = 0x02;
+constexpr std::uint8_t kFullAccess = 0x03;
 
 enum class Phase {
   kStuck,      // holding SDA low after power-up, until enough clocks free it
@@ -46,6 +104,9 @@ std::array<std::uint8_t, kSimDataSize> ErasedData() {
 
 std::array<std::uint8_t, kSimDataSize> data = ErasedData();
 std::array<std::uint8_t, kSimAppSize> app{};
+std::array<std::uint8_t, kIdPageSize> id_page{};
+// Bit k set: register k's sticky bit is set (volatile, set at power-on).
+std::uint16_t sticky = kAllSticky;
 
 // Faults and settings of the current port session.
 bool connected = true;
@@ -53,6 +114,7 @@ std::uint32_t stuck_falls = 0;
 std::vector<SimNack> nacks;
 bool deaf_app = false;
 bool write_protected = false;
+bool protect = false;
 std::optional<std::uint32_t> weak_cell;
 std::optional<std::uint32_t> remove_at;
 std::int64_t write_cycle_ns = 5'000'000;  // on the simulated clock
@@ -63,17 +125,19 @@ bool sda_out = true;
 int bit_count = 0;  // rising edges of SCL in the current byte, the ninth included
 std::uint8_t shift = 0;
 std::uint32_t byte_number = 0;  // bytes received in this transaction, control byte = 1
+std::uint32_t bytes_sent = 0;   // bytes sent in this transaction
 std::uint32_t transaction = 0;
 std::uint32_t transactions = 0;
 std::uint32_t falls_seen = 0;
 bool master_acked = false;
 
 // Addressing: which memory the transaction talks to, and the address counter
-// of each memory. A read continues from the counter; a write sets it.
+// of each memory (the APP one runs over the registers and the ID page). A
+// read continues from the counter; a write sets it.
 bool at_app = false;
 bool reading = false;
 std::uint16_t data_counter = 0;
-std::uint16_t app_counter = 0;
+std::uint8_t app_counter = 0;
 
 // The page buffer of a write. Only bytes the chip acknowledged are marked,
 // and nothing reaches the memory before the STOP.
@@ -119,6 +183,43 @@ bool NackFault() {
   });
 }
 
+bool Sticky(unsigned index) {
+  return index > kPageProtection || (sticky >> index & 1) != 0;
+}
+
+// The protection field of a register, as the chip enforces it: full access
+// where the session does not ask for protection.
+std::uint8_t Access(unsigned index) {
+  return protect ? static_cast<std::uint8_t>(app[index] & kFullAccess) : kFullAccess;
+}
+
+bool MayRead(std::uint8_t access) {
+  return (access & kMayRead) != 0;
+}
+
+bool MayWrite(std::uint8_t access) {
+  return access == kFullAccess;
+}
+
+// Registers 9 to 15 under PBAP; the ID page only with full access.
+bool AppMayRead(unsigned word) {
+  if (word >= kIdPageStart) {
+    return MayWrite(Access(kPageProtection));
+  }
+  return word <= kPageProtection || MayRead(Access(kPageProtection));
+}
+
+bool AppMayWrite(unsigned word) {
+  return Sticky(word) && (word <= kPageProtection || MayWrite(Access(kPageProtection)));
+}
+
+bool DataMayWrite(unsigned address) {
+  const unsigned block = address / kBlockSize;
+  const bool page_enabled =
+      block != 0 || !protect || (app[kPageWriteEnables] >> (address / kPageSize) & 1) != 0;
+  return MayWrite(Access(block)) && page_enabled;
+}
+
 bool AcceptControl() {
   transaction = transactions++;
   const auto device = static_cast<std::uint8_t>(shift & 0xFE);
@@ -129,10 +230,11 @@ bool AcceptControl() {
       (remove_at && transaction >= *remove_at)) {
     return false;
   }
-  if (data_block) {
-    // A current-address read stays in the block its control byte names.
-    const auto block = static_cast<std::uint16_t>((device >> 1) & 3);
-    data_counter = static_cast<std::uint16_t>(block << 8 | (data_counter & 0xFF));
+  // Only a write command loads the control byte's block bits into the
+  // address counter; a read goes on from wherever the counter is.
+  if (data_block && !reading) {
+    const auto quarter = static_cast<std::uint16_t>((device >> 1) & 3);
+    data_counter = static_cast<std::uint16_t>(quarter << 8 | (data_counter & 0xFF));
   }
   if (reading) {
     Addressed();
@@ -146,12 +248,20 @@ bool AcceptWordAddress() {
   if (NackFault()) {
     return false;
   }
+  std::uint16_t address = 0;
   if (at_app) {
-    app_counter = static_cast<std::uint16_t>(shift & kAppMask);
+    if (shift >= kAppPageEnd || !AppMayRead(shift)) {
+      return false;
+    }
+    app_counter = shift;
+    address = shift;
   } else {
-    data_counter = static_cast<std::uint16_t>((data_counter & 0x300) | shift);
+    address = static_cast<std::uint16_t>((data_counter & 0x300) | shift);
+    if (!MayRead(Access(address / kBlockSize))) {
+      return false;
+    }
+    data_counter = address;
   }
-  const std::uint16_t address = at_app ? app_counter : data_counter;
   page_at_app = at_app;
   page_base = static_cast<std::uint16_t>(address & ~kPageMask);
   page_offset = static_cast<std::uint16_t>(address & kPageMask);
@@ -159,9 +269,15 @@ bool AcceptWordAddress() {
   return true;
 }
 
-// Data bytes fill the page buffer and wrap inside the page, as on the chip.
+// Data bytes fill the page buffer and wrap inside the page, as on the chip;
+// the APP and ID pages take one.
 bool AcceptDataByte() {
   if (NackFault()) {
+    return false;
+  }
+  const unsigned address = page_base + page_offset;
+  if (page_at_app ? byte_number > 3 || !AppMayWrite(address)
+                  : byte_number == 3 && !DataMayWrite(address)) {
     return false;
   }
   page[page_offset] = shift;
@@ -190,6 +306,23 @@ void ByteReceived() {
   }
 }
 
+// One byte written to the APP or ID page. Under protection a register of 0
+// to 8 written with bit 7 clear loses its sticky bit: it is frozen from now
+// on. Registers 14 and 15 keep what they hold.
+void StoreAppByte(unsigned word, std::uint8_t value) {
+  if (word >= kIdPageStart) {
+    id_page[word - kIdPageStart] = value;
+    return;
+  }
+  if (word == kReservedReadOnly || word == kRevision) {
+    return;
+  }
+  app[word] = value;
+  if (protect && word <= kPageProtection && (value & kStickyBit) == 0) {
+    sticky = static_cast<std::uint16_t>(sticky & ~(1u << word));
+  }
+}
+
 // With its write-protect pin high the chip still acknowledges every byte and
 // moves its address counter, but starts no write cycle and stores nothing.
 // A weak data cell stores bit 0 of its byte inverted.
@@ -198,36 +331,62 @@ void StoreWrittenPage() {
     return;
   }
   if (!write_protected) {
-    const std::span<std::uint8_t> memory =
-        page_at_app ? std::span<std::uint8_t>(app) : std::span<std::uint8_t>(data);
     for (std::size_t offset = 0; offset < kPageSize; ++offset) {
-      if ((page_marks >> offset & 1) != 0) {
-        const std::size_t address = page_base + offset;
-        const bool weak = !page_at_app && weak_cell == address;
-        memory[address] = static_cast<std::uint8_t>(page[offset] ^ (weak ? 1 : 0));
+      if ((page_marks >> offset & 1) == 0) {
+        continue;
+      }
+      const std::size_t address = page_base + offset;
+      if (page_at_app) {
+        StoreAppByte(static_cast<unsigned>(address), page[offset]);
+      } else {
+        const bool weak = weak_cell == address;
+        data[address] = static_cast<std::uint8_t>(page[offset] ^ (weak ? 1 : 0));
       }
     }
     ++stored_writes;
     busy_until = SimNanoseconds() + write_cycle_ns;
   }
-  const auto next = static_cast<std::uint16_t>(page_base + page_offset);
-  if (page_at_app) {
-    app_counter = next;
-  } else {
-    data_counter = next;
+  if (!page_at_app) {
+    data_counter = static_cast<std::uint16_t>(page_base + page_offset);
   }
   page_marks = 0;
 }
 
-// Loads the byte at the address counter and puts its first bit on SDA.
+// A register as a read shows it: the sticky bit in bit 7 (a cleared one
+// always, a set one under protection, where bit 7 is nothing else), the
+// undefined bits inverted.
+std::uint8_t AppByte(unsigned word) {
+  if (word >= kIdPageStart) {
+    return id_page[word - kIdPageStart];
+  }
+  if (word == kReservedReadOnly) {
+    return 0xFF;
+  }
+  std::uint8_t value = app[word];
+  if (word < kBlockRegisters) {
+    value ^= kUndefinedInBlockRegisters;
+  } else if (word == kPageProtection) {
+    value ^= kUndefinedInRegister8;
+  }
+  if (word <= kPageProtection && (protect || !Sticky(word))) {
+    value = static_cast<std::uint8_t>((value & ~kStickyBit) | (Sticky(word) ? kStickyBit : 0));
+  }
+  return value;
+}
+
+// Loads the next byte of a read and puts its first bit on SDA: the byte at
+// the address counter, which wraps inside its 128-byte block. The APP and ID
+// pages give one byte, then 0xFF.
 void SendNextByte() {
   if (at_app) {
-    shift = app[app_counter];
-    app_counter = static_cast<std::uint16_t>((app_counter + 1u) & kAppMask);
+    shift = bytes_sent == 0 ? AppByte(app_counter) : 0xFF;
   } else {
-    shift = data[data_counter];
-    data_counter = static_cast<std::uint16_t>((data_counter + 1u) & kDataMask);
+    const bool closed = !MayRead(Access(data_counter / kBlockSize));
+    shift = static_cast<std::uint8_t>(data[data_counter] ^ (closed ? 0xFF : 0));
+    data_counter = static_cast<std::uint16_t>((data_counter & ~kBlockMask & kDataMask) |
+                                              ((data_counter + 1u) & kBlockMask));
   }
+  ++bytes_sent;
   phase = Phase::kSending;
   bit_count = 0;
   sda_out = (shift & 0x80) != 0;
@@ -290,6 +449,8 @@ void ChipAttach(const SimConfig& config) {
   nacks = config.nacks;
   deaf_app = config.deaf_app;
   write_protected = config.write_protected;
+  protect = config.protect;
+  sticky = static_cast<std::uint16_t>(sticky & ~config.locked);
   weak_cell = config.weak_cell;
   remove_at = config.remove_at;
   write_cycle_ns = std::int64_t{config.write_ms} * 1'000'000;
@@ -306,6 +467,8 @@ void ChipReset() {
   ChipAttach(SimConfig{});
   data = ErasedData();
   app.fill(0);
+  id_page.fill(0xFF);
+  sticky = kAllSticky;
   data_counter = 0;
   app_counter = 0;
   busy_until = 0;
@@ -343,6 +506,7 @@ void ChipSdaEdge(bool sda, bool scl) {
     phase = Phase::kReceiving;
     bit_count = 0;
     byte_number = 0;
+    bytes_sent = 0;
   }
 }
 

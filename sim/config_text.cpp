@@ -94,6 +94,23 @@ bool ParseInvert(std::string_view list, SimConfig& config) {
   }
 }
 
+// "K,L,...": APP registers with a sticky bit, 0 to 8.
+bool ParseLocked(std::string_view list, SimConfig& config) {
+  constexpr std::uint32_t kLastSticky = 8;
+  for (;;) {
+    const auto comma = list.find(',');
+    std::uint32_t index = 0;
+    if (!ParseNumber(Trimmed(list.substr(0, comma)), index) || index > kLastSticky) {
+      return false;
+    }
+    config.locked = static_cast<std::uint16_t>(config.locked | 1u << index);
+    if (comma == std::string_view::npos) {
+      return true;
+    }
+    list.remove_prefix(comma + 1);
+  }
+}
+
 bool ParsePath(std::string_view value, std::string& path) {
   path = value;
   return !value.empty();
@@ -188,6 +205,9 @@ bool ParseValue(std::string_view key, std::string_view value, SimConfig& config)
   if (key == "unplug") {
     return ParseOptionalNumber(value, config.unplug_at);
   }
+  if (key == "locked") {
+    return ParseLocked(value, config);
+  }
   if (key == "weak") {
     return ParseOptionalNumber(value, config.weak_cell) && *config.weak_cell < kSimDataSize;
   }
@@ -220,6 +240,10 @@ bool ParseItem(std::string_view item, SimConfig& config, std::vector<std::string
     }
     if (key == "wp") {
       config.write_protected = true;
+      return true;
+    }
+    if (key == "protect") {
+      config.protect = true;
       return true;
     }
     if (key == "address_only_fault") {

@@ -52,6 +52,10 @@ std::atomic<int> deferred_stop = 0;
 
 bool port_open = false;
 bool port_failed = false;
+std::string port_name;  // as the mode text names the port, for messages
+// What the system says of a serial port whose device is there but whose
+// hardware is not: a ttyS with no UART, a USB adapter being pulled out.
+constexpr const char* kVanishedReason = "Input/output error";
 bool tracing = false;
 std::int32_t dtr = 0;  // port levels, 1 asserted
 std::int32_t rts = 0;
@@ -254,8 +258,10 @@ void Settle(std::int64_t now) {
     ChipSdaEdge(sda, scl);
     MonitorSdaEdge(sda, scl);
   }
-  if (session.port_fail_at && ChipTransactions() > *session.port_fail_at) {
+  if (session.port_fail_at && ChipTransactions() > *session.port_fail_at && !port_failed) {
     port_failed = true;
+    Diagnostic(port_name + ": the port stopped answering: " + kVanishedReason +
+               " (it may have been unplugged)");
   }
   if (session.lag_change_at && ChipTransactions() > *session.lag_change_at) {
     CtsChangeLag(session.changed_lag_us);
@@ -308,6 +314,7 @@ std::int32_t OpenSession() {
   BeginSession();
   port_failed = session.port_fail_at_open;
   if (port_failed) {
+    Diagnostic("cannot open " + port_name + ": " + kVanishedReason);
     return -1;
   }
   dtr = 0;
@@ -343,6 +350,7 @@ std::int32_t OPENCOM(const char* mode) {
     port_failed = true;
     return -1;
   }
+  port_name = PortDevice(mode);
   DeferStops();
   const std::int32_t result = OpenSession();
   AllowStops();

@@ -47,8 +47,17 @@ struct SimConfig {
   bool invert_cts = false;        // ... bus SDA on its way to CTS
   std::uint32_t stuck_falls = 0;  // SDA held low until this many SCL falls
   std::vector<SimNack> nacks;
-  bool deaf_app = false;                   // the APP block (0xB8) never answers
-  bool write_protected = false;            // every byte acknowledged, nothing stored
+  bool deaf_app = false;         // the APP block (0xB8) never answers
+  bool write_protected = false;  // every byte acknowledged, nothing stored
+  // The chip enforces the access protection its APP registers set (blocks,
+  // block 0's pages, the APP page's own), and bit 7 of registers 0 to 8 is
+  // their sticky bit. Without it the registers are plain storage, and a chip
+  // starting from registers of 0x00 is open.
+  bool protect = false;
+  // Bit k set: APP register k (0 to 8) has its sticky bit clear from the
+  // opening of the port on, and refuses every write until the process ends
+  // (the chip's power-off).
+  std::uint16_t locked = 0;
   std::optional<std::uint32_t> weak_cell;  // data address whose bit 0 is stored inverted
   std::optional<std::uint32_t> remove_at;  // the chip is gone from this transaction on
   std::uint32_t write_ms = 5;              // length of the write cycle

@@ -197,7 +197,11 @@ TEST_F(Ch341aPackets, ReadsInBulk) {
   std::string reason;
   const I2cMessage read{0x54, true, whole};
   EXPECT_EQ(Ch341aTransfer(std::span(&read, 1), reason), I2cResult::kDone);
-  EXPECT_EQ(whole, memory);
+  // A current-address read: on from where the block read left the counter,
+  // wrapping at the end of that block, over and over.
+  for (std::size_t i = 0; i < whole.size(); ++i) {
+    ASSERT_EQ(whole[i], memory[640 + i % 128]) << i;
+  }
   const std::vector<SimPacket>& packets = SimProgrammerPackets();
   ASSERT_EQ(packets.size() - before, 2U);
   EXPECT_EQ(packets[before].command.size(), 32U);

@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: MIT
 // The program as a user meets it before any bus activity: the usage text,
 // the dump file checks, and a console that fails underneath it.
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <regex>
+#include <string>
 
 #include "tests/e2e/e2e_support.h"
 
@@ -18,7 +22,8 @@ TEST_F(ConsoleRun, NoArgumentsPrintsUsageAndPromptWithoutTimer) {
 }
 
 // Each file that is not a 1024-byte dump ends after the timer line with its
-// own error and status.
+// own error and status; a wrong size, and a switch in the file name's place,
+// say why on standard error.
 TEST_F(ConsoleRun, DumpFileErrors) {
   WriteFile("short.bin", Bytes(1023, 0x11));
   WriteFile("long.bin", Bytes(1025, 0x11));
@@ -26,41 +31,43 @@ TEST_F(ConsoleRun, DumpFileErrors) {
   ASSERT_EQ(mkdir(Path("folder").c_str(), 0755), 0);
   ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0644), 0);
   ASSERT_EQ(symlink("nowhere.bin", Path("dangling").c_str()), 0);
+  const auto size_line = [](const std::string& name, int size) {
+    return "ebrilo: " + name + " holds " + std::to_string(size) +
+           " bytes; a 24RF08 dump has 1024 bytes\r\n";
+  };
   struct Case {
-    const char* argument;
+    std::string argument;
     const char* message;
     int status;
+    std::string err;
   };
-  const Case cases[] = {
-      {"missing.bin", "ERROR: Invalid filename or file not found!", 1},
-      {"folder", "ERROR: Invalid filename or file not found!", 1},
-      {"dangling", "ERROR: Invalid filename or file not found!", 1},
-      {"/B", "ERROR: Invalid filename or file not found!", 1},
-      {"short.bin", "ERROR: Unknown eeprom dump. Wrong file size!", 3},
-      {"long.bin", "ERROR: Unknown eeprom dump. Wrong file size!", 3},
-      {"empty.bin", "ERROR: Unknown eeprom dump. Wrong file size!", 3},
+  const char* const kBadName = "ERROR: Invalid filename or file not found!";
+  const char* const kWrongSize = "ERROR: Unknown eeprom dump. Wrong file size!";
+  std::vector<Case> all = {
+      {"missing.bin", kBadName, 1, ""},
+      {"folder", kBadName, 1, ""},
+      {"dangling", kBadName, 1, ""},
+      {"/B", kBadName, 1,
+       "ebrilo: '/B' is a switch: the dump file's name must come first (ebrilo filename "
+       "[switches])\r\n"},
+      {"short.bin", kWrongSize, 3, size_line("short.bin", 1023)},
+      {"long.bin", kWrongSize, 3, size_line("long.bin", 1025)},
+      {"empty.bin", kWrongSize, 3, size_line("empty.bin", 0)},
   };
   // Files that are no regular file: a named pipe with no writer must not
   // hang the open. A Windows program sees neither; its null device is NUL.
-  const Case posix_cases[] = {
-      {"fifo", "ERROR: Unknown eeprom dump. Wrong file size!", 3},
-      {"/dev/null", "ERROR: Unknown eeprom dump. Wrong file size!", 3},
-  };
-  const Case windows_cases[] = {
-      {"NUL", "ERROR: Unknown eeprom dump. Wrong file size!", 3},
-  };
-  std::vector<Case> all(std::begin(cases), std::end(cases));
   if (WindowsTarget()) {
-    all.insert(all.end(), std::begin(windows_cases), std::end(windows_cases));
+    all.push_back({"NUL", kWrongSize, 3, size_line("NUL", 0)});
   } else {
-    all.insert(all.end(), std::begin(posix_cases), std::end(posix_cases));
+    all.push_back({"fifo", kWrongSize, 3, size_line("fifo", 0)});
+    all.push_back({"/dev/null", kWrongSize, 3, size_line("/dev/null", 0)});
   }
   for (const Case& c : all) {
     SCOPED_TRACE(c.argument);
     const ProgramRun run = Run({.arguments = {c.argument}});
     EXPECT_EQ(MaskDelayCount(run.out), RunHead() + Lines({c.message}) + Closing());
     EXPECT_EQ(run.status, c.status);
-    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.err, c.err);
   }
 }
 
@@ -141,6 +148,50 @@ TEST_F(ConsoleRun, HelpArgumentsPrintTheUsage) {
   const ProgramRun run = Run({.arguments = {"./-h"}, .sim = "save=chip.bin"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(ReadFile("chip.bin"), image);
+}
+
+// Where a newcomer is left guessing, standard error says what happened while
+// standard output and the status stay those of the run: each switch that is
+// none (or /P out of its place) is named and ignored; a port that does not
+// open or vanishes is said once; a write cut short by a signal says how far
+// it came.
+TEST_F(ConsoleRun, MistakesAndMishapsAreSaidOnStandardError) {
+  const Bytes image = PatternImage(11);
+  WriteFile("dump.bin", image);
+  const ProgramRun plain = Run({.arguments = {"dump.bin"}});
+  const ProgramRun typos =
+      Run({.arguments = {"dump.bin", "-v", "/PROT:ttyUSB0", "/FV", "/P"}, .sim = "save=chip.bin"});
+  EXPECT_EQ(MaskDelayCount(typos.out), MaskDelayCount(plain.out));
+  EXPECT_EQ(typos.status, 0);
+  EXPECT_EQ(ReadFile("chip.bin"), image);
+  EXPECT_EQ(typos.err,
+            Lines({"ebrilo: '-v' is no switch of this program and is ignored (switches begin "
+                   "with /: /v)",
+                   "ebrilo: '/PROT:ttyUSB0' is no switch of this program and is ignored",
+                   "ebrilo: '/FV' is no switch of this program and is ignored",
+                   "ebrilo: '/P' is ignored: /P resets APP only as the first argument"}));
+
+  const ProgramRun vanished = Run({.arguments = {"dump.bin", "/E"}, .sim = "port_fail=20"});
+  EXPECT_EQ(vanished.err, Lines({"ebrilo: COM1: the port stopped answering: Input/output error "
+                                 "(it may have been unplugged)"}));
+  const ProgramRun unopened = Run({.arguments = {"dump.bin"}, .sim = "port_fail=open"});
+  EXPECT_EQ(unopened.err, Lines({"ebrilo: cannot open COM1: Input/output error"}));
+
+  if (WindowsTarget()) {
+    return;  // POSIX signals
+  }
+  const ProgramRun cut = Run({.arguments = {"dump.bin"},
+                              .signal_to_send = SIGTERM,
+                              .signal_after = std::string(10, '>'),
+                              .speed = kSignalSpeed});
+  EXPECT_EQ(cut.signal, SIGTERM);
+  const std::regex said(
+      "ebrilo: interrupted with ([0-9]+) of 64 pages written: the chip now holds part of "
+      "the new dump; run the same command again\r\n");
+  std::smatch pages;
+  ASSERT_TRUE(std::regex_match(cut.err, pages, said)) << cut.err;
+  const int written = std::stoi(pages[1]);
+  EXPECT_TRUE(written >= 10 && written < 64) << written;
 }
 
 }  // namespace

@@ -144,7 +144,9 @@ TEST_F(PortRun, RealPortLockFileLiveAndStale) {
   run = RealRun();
   std::cout << run.err;
   EXPECT_EQ(run.err, "ebrilo: " + lock_path_ + ": stale lock of process " + std::to_string(ended) +
-                         ", which no longer runs; taken over\r\n");
+                         ", which no longer runs; taken over\r\nebrilo: " + pty_ +
+                         ": its modem lines cannot be driven: Inappropriate ioctl for device (a "
+                         "device that has no modem lines)\r\n");
   EXPECT_EQ(MaskDelayCount(run.out), NoCircuitRun());
   EXPECT_EQ(run.status, 4);
   EXPECT_FALSE(fs::exists(lock_path_));
@@ -152,7 +154,7 @@ TEST_F(PortRun, RealPortLockFileLiveAndStale) {
 
 // ebrilo.exe under Wine reaches \\.\COM12 through the prefix's
 // dosdevices/com12, here a pseudo-terminal: it opens and sets it up at
-// 9600 baud, finds no modem lines and so no circuit (error 4).
+// 9600 baud, finds no modem lines, says so, and so no circuit (error 4).
 TEST_F(PortRun, WindowsProgramReachesComTwelve) {
   const char* prefix = std::getenv("WINEPREFIX");
   if (!WindowsTarget() || prefix == nullptr) {
@@ -176,7 +178,9 @@ TEST_F(PortRun, WindowsProgramReachesComTwelve) {
   fs::remove(com12);
   EXPECT_EQ(MaskDelayCount(run.out), NoCircuitRun());
   EXPECT_EQ(run.status, 4);
-  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.err,
+            "ebrilo: \\\\.\\COM12: its modem lines cannot be driven: Request not "
+            "supported (a device that has no modem lines)\r\n");
   ASSERT_EQ(tcgetattr(master_, &settings), 0);
   EXPECT_EQ(cfgetospeed(&settings), B9600) << "the settings did not reach the pty";
 }

@@ -9,6 +9,9 @@
 namespace {
 
 const char* const kWriteFailed = "ERROR: Write eeprom failed!";
+const char* const kWpPinHint =
+    "ebrilo: the chip acknowledged every byte of the write and kept its old contents: its WP pin "
+    "(pin 7) may be high; it must be tied to ground\r\n";
 
 std::string Marks(int count) {
   return std::string(static_cast<std::size_t>(count), '>');
@@ -40,7 +43,7 @@ TEST_F(VerifyRun, ChipThatHoldsTheImagePasses) {
 }
 
 // Write-protected: every page acknowledged, nothing stored. Every page of
-// the image differs from the erased chip.
+// the image differs from the erased chip, and the WP pin is named.
 TEST_F(VerifyRun, WriteProtectedChipFails) {
   const ProgramRun run = Write(PatternImage(22), {"/V"}, "wp");
   std::string mismatches;
@@ -52,13 +55,23 @@ TEST_F(VerifyRun, WriteProtectedChipFails) {
             PageModeHead() + Lines({Marks(64), "Verifying eeprom...", Marks(8)}) + mismatches +
                 Lines({"Differing bytes: 1024", kWriteFailed}) + Closing());
   EXPECT_EQ(run.status, 6);
+  EXPECT_EQ(run.err, kWpPinHint);
   EXPECT_EQ(ReadFile("chip.bin"), Bytes(1024, 0xFF));
 }
 
 // With /E a refused page is listed and the write goes on; the verify then
 // finds that page and the weak cell at 300 (page 288 = block 1, 32), and
-// the run fails all the same.
+// the run fails all the same. A weak cell is never taken for a chip that
+// stored nothing.
 TEST_F(VerifyRun, WeakCellAndIgnoredErrorFailWithIgnoreErrors) {
+  ProgramRun weak = Write(PatternImage(23), {"/V"}, "weak=300");
+  EXPECT_EQ(MaskDelayCount(weak.out),
+            PageModeHead() +
+                Lines({Marks(64), "Verifying eeprom...", Marks(8), "mismatch at 170:32",
+                       "Differing bytes: 1", kWriteFailed}) +
+                Closing());
+  EXPECT_EQ(weak.err, "");
+
   const ProgramRun run = Write(PatternImage(23), {"/E", "/v"}, "weak=300;nack=3");
   EXPECT_EQ(
       MaskDelayCount(run.out),
@@ -80,8 +93,9 @@ TEST_F(VerifyRun, FailedReadFailsTheWrite) {
   EXPECT_EQ(run.status, 6);
 }
 
-// /P /V reads registers 0 to 9 back and expects 0xFF in each; the simulated
-// chip's APP registers start at 0x00.
+// /P /V reads registers 0 to 9 back, one at a time, and expects 0xFF in
+// each in the bits the datasheets define; the simulated chip's APP registers
+// start at 0x00, and read back the bits they leave undefined inverted.
 TEST_F(VerifyRun, AppResetVerified) {
   ProgramRun run = Run({.arguments = {"/P", "/V"}, .sim = "app_save=app.bin"});
   EXPECT_EQ(MaskDelayCount(run.out),
@@ -97,6 +111,7 @@ TEST_F(VerifyRun, AppResetVerified) {
             RunHead() + Lines({"", "Resetting APP...", "Verifying APP..."}) + mismatches +
                 Lines({"Differing bytes: 10", kWriteFailed}) + Closing());
   EXPECT_EQ(run.status, 6);
+  EXPECT_EQ(run.err, kWpPinHint);
 }
 
 }  // namespace

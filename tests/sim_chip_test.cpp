@@ -131,16 +131,11 @@ TEST_F(SimChip, PageReachesMemoryOnlyAtStop) {
   EXPECT_EQ(SimGetCounters().stored_writes, 1u);
 }
 
-TEST_F(SimChip, WriteWrapsInsideItsPageAndAppBlock) {
+TEST_F(SimChip, WriteWrapsInsideItsPage) {
   Open("write_ms=0");
   EXPECT_TRUE(Transaction({0xA8, 0x1E, 1, 2, 3, 4}));
   EXPECT_EQ(Data(0x10, 3), std::vector<std::uint8_t>({3, 4, 0xFF}));
   EXPECT_EQ(Data(0x1E, 3), std::vector<std::uint8_t>({1, 2, 0xFF}));
-  EXPECT_TRUE(Transaction({0xB8, 0x0F, 7, 8}));
-  EXPECT_EQ(SimAppRegisters()[15], 7);
-  EXPECT_EQ(SimAppRegisters()[0], 8);
-  EXPECT_TRUE(Transaction({0xB8, 0x13, 9}));  // only 16 registers: 0x13 is register 3
-  EXPECT_EQ(SimAppRegisters()[3], 9);
 }
 
 TEST_F(SimChip, ControlByteSelectsBlock) {
@@ -176,25 +171,27 @@ TEST_F(SimChip, WriteCycleOnTheSimulatedClock) {
   EXPECT_TRUE(Transaction({0xA8}));
 }
 
-// Reads: random, sequential across a block edge, and current-address.
+// Reads: random, sequential up to the end of a 128-byte block, where it
+// wraps to the block's start, and current-address, which goes on from the
+// counter whatever block its control byte names.
 TEST_F(SimChip, RandomSequentialAndCurrentAddressReads) {
   Open("write_ms=0");
-  for (std::size_t i = 0; i < 4; ++i) {
-    SimData()[0xFE + i] = static_cast<std::uint8_t>(0x30 + i);
+  for (const std::size_t address : {0x7EU, 0x7FU, 0x00U, 0x01U, 0x80U}) {
+    SimData()[address] = static_cast<std::uint8_t>(address + 0x10);
   }
   Start();
-  ASSERT_TRUE(SendByte(0xA8) && SendByte(0xFE));
+  ASSERT_TRUE(SendByte(0xA8) && SendByte(0x7E));
   Start();
   ASSERT_TRUE(SendByte(0xA9));
-  EXPECT_EQ(ReadByte(true), 0x30);
-  EXPECT_EQ(ReadByte(true), 0x31);
-  EXPECT_EQ(ReadByte(false), 0x32);
+  EXPECT_EQ(ReadByte(true), 0x8E);
+  EXPECT_EQ(ReadByte(true), 0x8F);
+  EXPECT_EQ(ReadByte(false), 0x10);
   Stop();
   Start();
   ASSERT_TRUE(SendByte(0xAB));
-  EXPECT_EQ(ReadByte(false), 0x33);
+  EXPECT_EQ(ReadByte(false), 0x11);
   Stop();
-  EXPECT_EQ(SimBusLogText(), "S A8+ FE+ S A9+ 30+ 31+ 32- P S AB+ 33- P");
+  EXPECT_EQ(SimBusLogText(), "S A8+ 7E+ S A9+ 8E+ 8F+ 10- P S AB+ 11- P");
 }
 
 // START and STOP cut a byte short wherever they come.
@@ -379,7 +376,7 @@ TEST_F(SimChip, WriteProtectAndWeakCell) {
   Open("write_ms=0;weak=273");
   EXPECT_TRUE(Transaction({0xAA, 0x10, 0x12, 0x34, 0x56}));
   EXPECT_EQ(Data(0x110, 3), std::vector<std::uint8_t>({0x12, 0x35, 0x56}));
-  EXPECT_TRUE(Transaction({0xB8, 0x11, 0x34}));  // the APP block has no weak cell
+  EXPECT_TRUE(Transaction({0xB8, 0x01, 0x34}));  // the APP block has no weak cell
   EXPECT_EQ(SimAppRegisters()[1], 0x34);
 }
 
@@ -400,7 +397,7 @@ TEST(SimConfigText, ParsesItems) {
   std::string bad;
   ASSERT_TRUE(SimParseConfig(
       " load=a.bin; invert=rts,cts;nack=3;nack=4:2;write_ms=80;port_fail=7;deaf_app;speed=100;"
-      "op_us=1000;cts_lag_us=250;cts_period_us=1000",
+      "op_us=1000;cts_lag_us=250;cts_period_us=1000;protect;locked=0, 8,3",
       config, bad));
   EXPECT_EQ(config.load, "a.bin");
   EXPECT_TRUE(config.invert_rts && config.invert_cts && !config.invert_dtr);
@@ -415,6 +412,8 @@ TEST(SimConfigText, ParsesItems) {
   EXPECT_EQ(config.op_us, 1000u);
   EXPECT_EQ(config.cts_lag_us, 250u);
   EXPECT_EQ(config.cts_period_us, 1000u);
+  EXPECT_TRUE(config.protect);
+  EXPECT_EQ(config.locked, 0x109);
 }
 
 TEST(SimConfigText, NamesTheBadItem) {
@@ -425,7 +424,8 @@ TEST(SimConfigText, NamesTheBadItem) {
                            "load",         "load=",          "circuit=open",
                            "chip=present", "port_fail=",     "remove=99999999999",
                            "speed=0",      "speed=101",      "speed=1.5",
-                           "op_us=-1",     "cts_lag_us=",    "cts_period_us=x"}) {
+                           "op_us=-1",     "cts_lag_us=",    "cts_period_us=x",
+                           "locked=9",     "locked=1,",      "protect=1"}) {
     SimConfig config;
     std::string bad;
     EXPECT_FALSE(SimParseConfig(std::string("trace=t.vcd;") + item + ";deaf_app", config, bad))
