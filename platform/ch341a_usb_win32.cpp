@@ -140,14 +140,12 @@ std::wstring InterfacePath(const std::string& instance, std::string& reason) {
     SetupDiGetDeviceInterfaceDetailW(interfaces, &interface_data, nullptr, 0, &size, nullptr);
   }
   // The detail is a header and the path after it, its size given above.
-  std::vector<DWORD> detail_space(size / sizeof(DWORD) + 1);
+  std::vector<DWORD> detail_space(
+      std::max<DWORD>(size, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) / sizeof(DWORD) + 1);
   auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(detail_space.data());
-  if (size >= sizeof(*detail)) {
-    detail->cbSize = sizeof(*detail);
-  }
-  if (size >= sizeof(*detail) && SetupDiGetDeviceInterfaceDetailW(interfaces, &interface_data,
-                                                                  detail, size, nullptr,
-                                                                  nullptr) != 0) {
+  detail->cbSize = sizeof(*detail);
+  if (size > 0 && SetupDiGetDeviceInterfaceDetailW(interfaces, &interface_data, detail, size,
+                                                   nullptr, nullptr) != 0) {
     path = detail->DevicePath;
   } else {
     reason = SystemErrorText(GetLastError());
@@ -178,9 +176,9 @@ bool Claim(const Chip& chip) {
   }
   // WinUSB takes only handles opened for overlapped I/O, and lets one
   // program at a time have the device.
-  device = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+  device =
+      CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
   if (device == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     Diagnostic(Ch341aOpenFailureText(

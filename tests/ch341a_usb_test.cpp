@@ -72,7 +72,8 @@ TEST_F(UsbRun, ListsThenWritesAndVerifiesThroughLibusb) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(Bytes(SimData().begin(), SimData().end()), image);
   ASSERT_FALSE(SimProgrammerPackets().empty());
-  EXPECT_EQ(SimProgrammerPackets().front().command, Bytes({0xAA, 0x61, 0x74, 0x80, 0xA8, 0x80, 0x00, 0x75, 0x00}));
+  EXPECT_EQ(SimProgrammerPackets().front().command,
+            Bytes({0xAA, 0x61, 0x74, 0x80, 0xA8, 0x80, 0x00, 0x75, 0x00}));
 }
 
 // What keeps the program from the programmer, each said in one line on
