@@ -34,14 +34,19 @@ constexpr std::size_t kLongestRead = 31;
 // Set by each opening, cleared once a packet carried the speed.
 bool speed_due = false;
 
-// A packet being filled, and where each byte of its answer goes: the bytes
-// read to their places in the messages, then at most one status byte (a
-// packet ends at the first byte sent with a report).
+// Where one byte of a packet's answer goes: a byte read to its place in a
+// message, or a byte sent's status, which says how the transfer ends if it
+// is the first refused.
+struct AnswerByte {
+  std::uint8_t* read = nullptr;
+  I2cResult refusal = I2cResult::kDone;
+};
+
+// A packet being filled, and its answer's bytes in the order they come.
 struct Packet {
   std::vector<std::uint8_t> bytes;
   std::size_t base = 0;  // the bytes every packet starts with
-  std::vector<std::uint8_t*> reads;
-  bool reported = false;
+  std::vector<AnswerByte> answer;
 };
 
 void Begin(Packet& packet) {
@@ -50,129 +55,139 @@ void Begin(Packet& packet) {
     packet.bytes.push_back(kSpeed100kHz);
   }
   packet.base = packet.bytes.size();
-  packet.reads.clear();
-  packet.reported = false;
+  packet.answer.clear();
 }
 
 bool Pending(const Packet& packet) {
   return packet.bytes.size() > packet.base;
 }
 
-// Sends the packet, hands out its answer and starts the next one. status is
-// the reported byte's, or 0.
-bool Exchange(Packet& packet, std::uint8_t& status, std::string& reason) {
+// Sends the packet, puts the bytes read in their places and starts the next
+// packet. kDone when every byte it sent was acknowledged, else the first
+// refusal, or kFailed.
+I2cResult Exchange(Packet& packet, std::string& reason) {
   packet.bytes.push_back(kEnd);
-  std::vector<std::uint8_t> answer(packet.reads.size() + (packet.reported ? 1 : 0));
+  std::vector<std::uint8_t> answer(packet.answer.size());
   if (!Ch341aExchange(packet.bytes, answer, reason)) {
-    return false;
+    return I2cResult::kFailed;
   }
   speed_due = false;
-  for (std::size_t i = 0; i < packet.reads.size(); ++i) {
-    *packet.reads[i] = answer[i];
+  I2cResult result = I2cResult::kDone;
+  for (std::size_t i = 0; i < answer.size(); ++i) {
+    const AnswerByte& to = packet.answer[i];
+    if (to.read != nullptr) {
+      *to.read = answer[i];
+    } else if (result == I2cResult::kDone && (answer[i] & kRefused) != 0) {
+      result = to.refusal;
+    }
   }
-  status = packet.reported ? answer.back() : 0;
   Begin(packet);
-  return true;
+  return result;
+}
+
+// Sends what the packet holds before the transfer's end. A refusal in it
+// ends the transfer there, with a STOP in a packet of its own.
+I2cResult SendMidway(Packet& packet, std::string& reason) {
+  const I2cResult result = Exchange(packet, reason);
+  if (result == I2cResult::kDone || result == I2cResult::kFailed) {
+    return result;
+  }
+  packet.bytes.push_back(kStop);
+  return Exchange(packet, reason) == I2cResult::kFailed ? I2cResult::kFailed : result;
 }
 
 // Sends what the packet holds when size more bytes and the end mark would
-// not fit. It holds no reported byte: those are sent at once.
-bool MakeRoom(Packet& packet, std::size_t size, std::string& reason) {
-  std::uint8_t status = 0;
-  return packet.bytes.size() + size + 1 <= kPacketSize || Exchange(packet, status, reason);
+// not fit. kDone when the transfer goes on.
+I2cResult MakeRoom(Packet& packet, std::size_t size, std::string& reason) {
+  return packet.bytes.size() + size + 1 <= kPacketSize ? I2cResult::kDone
+                                                       : SendMidway(packet, reason);
 }
 
-// One byte with its report, in the packet with whatever went before it. The
-// transfer's last byte takes the STOP along, which follows it whatever the
-// answer. Any other byte is the packet's last: the programmer does not stop
-// after a refused byte, so nothing may wait behind it, and a refused byte
-// then gets its STOP in a packet of its own.
+// A byte sent with its acknowledge reported, looked at once the packet's
+// answer is back. The programmer does not stop at a refused byte: what the
+// packet holds after it still goes out on the bus. That is harmless to the
+// chip. A chip that refuses a byte lets go of SDA and ignores the bus until
+// the next START or STOP, so nothing after a refused byte is stored; and
+// were a chip to refuse a data byte and still take those after it, they are
+// the very bytes this write meant for the addresses they reach, all inside
+// one page. A write message never shares a packet with bytes sent before it
+// (see CarryMessages), so what follows a refusal in its packet is the rest
+// of its own write, or a read, which changes no memory. The transfer still
+// fails at the refusal, and still ends with a STOP.
 I2cResult SendReported(Packet& packet, std::uint8_t byte, bool last, I2cResult refusal,
                        std::string& reason) {
-  if (!MakeRoom(packet, last ? 3 : 2, reason)) {
-    return I2cResult::kFailed;
+  const I2cResult room = MakeRoom(packet, last ? 3 : 2, reason);
+  if (room != I2cResult::kDone) {
+    return room;
   }
   packet.bytes.push_back(kSendReported);
   packet.bytes.push_back(byte);
+  packet.answer.push_back({nullptr, refusal});
   if (last) {
     packet.bytes.push_back(kStop);
   }
-  packet.reported = true;
-  std::uint8_t status = 0;
-  if (!Exchange(packet, status, reason)) {
-    return I2cResult::kFailed;
-  }
-  if ((status & kRefused) == 0) {
-    return I2cResult::kDone;
-  }
-  if (!last) {
-    packet.bytes.push_back(kStop);
-    if (!Exchange(packet, status, reason)) {
-      return I2cResult::kFailed;
-    }
-  }
-  return refusal;
+  return I2cResult::kDone;
 }
 
-// The bytes of a read message, queued in as few commands as fit: each
-// acknowledged but the message's last, so that the chip lets go of SDA for
-// the repeated START or STOP that follows. Nothing is reported, so nothing
-// needs to be seen before the next command; the last message's STOP follows.
-bool QueueReads(Packet& packet, std::span<std::uint8_t> bytes, bool last, std::string& reason) {
-  std::size_t queued = 0;
-  while (queued + 1 < bytes.size()) {
-    const std::size_t count = std::min(kLongestRead, bytes.size() - 1 - queued);
-    if (!MakeRoom(packet, 1, reason)) {
-      return false;
+// The bytes of a read message, in as few commands as fit: each acknowledged
+// but the message's last, so that the chip lets go of SDA for the repeated
+// START or STOP that follows.
+I2cResult QueueReads(Packet& packet, std::span<std::uint8_t> bytes, bool last,
+                     std::string& reason) {
+  for (std::size_t queued = 0; queued < bytes.size();) {
+    const bool final_byte = queued + 1 == bytes.size();
+    const std::size_t count = final_byte ? 1 : std::min(kLongestRead, bytes.size() - 1 - queued);
+    const I2cResult room = MakeRoom(packet, final_byte && last ? 2 : 1, reason);
+    if (room != I2cResult::kDone) {
+      return room;
     }
-    packet.bytes.push_back(static_cast<std::uint8_t>(kRead | count));
+    packet.bytes.push_back(static_cast<std::uint8_t>(kRead | (final_byte ? 0 : count)));
     for (std::size_t i = 0; i < count; ++i) {
-      packet.reads.push_back(&bytes[queued + i]);
+      packet.answer.push_back({&bytes[queued + i], I2cResult::kDone});
     }
     queued += count;
   }
-  if (!MakeRoom(packet, last ? 2 : 1, reason)) {
-    return false;
-  }
-  packet.bytes.push_back(kRead);
-  packet.reads.push_back(&bytes.back());
   if (last) {
     packet.bytes.push_back(kStop);
   }
-  return true;
+  return I2cResult::kDone;
 }
 
+// Each message's START goes in the packet of the address it is for, and the
+// transfer's STOP with its last byte: a transfer that fits one packet, as
+// every page, poll and block read does, is one round trip.
 I2cResult CarryMessages(Packet& packet, std::span<const I2cMessage> messages, std::string& reason) {
   for (std::size_t i = 0; i < messages.size(); ++i) {
     const I2cMessage& message = messages[i];
     const bool last_message = i + 1 == messages.size();
-    // The START goes in the packet of the address it is for.
-    if (!MakeRoom(packet, 3, reason)) {
-      return I2cResult::kFailed;
+    // A write after another message waits until that one's acknowledges
+    // are seen, so that nothing is written behind a refusal.
+    I2cResult result =
+        !message.read && Pending(packet) ? SendMidway(packet, reason) : I2cResult::kDone;
+    if (result == I2cResult::kDone) {
+      result = MakeRoom(packet, 3, reason);
     }
-    packet.bytes.push_back(kStart);
-    const auto address = static_cast<std::uint8_t>(message.address << 1 | (message.read ? 1 : 0));
-    I2cResult result = SendReported(packet, address, false, I2cResult::kAddressRefused, reason);
     if (result != I2cResult::kDone) {
       return result;
     }
+    packet.bytes.push_back(kStart);
+    const auto address = static_cast<std::uint8_t>(message.address << 1 | (message.read ? 1 : 0));
+    result = SendReported(packet, address, false, I2cResult::kAddressRefused, reason);
     if (message.read) {
-      if (!QueueReads(packet, message.bytes, last_message, reason)) {
-        return I2cResult::kFailed;
+      if (result == I2cResult::kDone) {
+        result = QueueReads(packet, message.bytes, last_message, reason);
       }
-      continue;
+    } else {
+      for (std::size_t j = 0; result == I2cResult::kDone && j < message.bytes.size(); ++j) {
+        const bool last = last_message && j + 1 == message.bytes.size();
+        result = SendReported(packet, message.bytes[j], last, I2cResult::kDataRefused, reason);
+      }
     }
-    for (std::size_t j = 0; j < message.bytes.size(); ++j) {
-      const bool last = last_message && j + 1 == message.bytes.size();
-      result = SendReported(packet, message.bytes[j], last, I2cResult::kDataRefused, reason);
-      if (result != I2cResult::kDone) {
-        return result;
-      }
+    if (result != I2cResult::kDone) {
+      return result;
     }
   }
-  std::uint8_t status = 0;
-  return !Pending(packet) || Exchange(packet, status, reason) ? I2cResult::kDone
-                                                              : I2cResult::kFailed;
+  return Exchange(packet, reason);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The CH341A USB programmer's I2C command language: whole transfers turned
-// into command packets, with the acknowledge of every byte sent looked at
-// before anything after it goes out.
+// into as few command packets as hold them, with the acknowledge of every
+// byte sent reported and looked at once its packet's answer is back.
 #pragma once
 
 #include <span>
@@ -19,11 +19,11 @@ bool IsProgrammerName(std::string_view name);
 // error why it could not); the first packet sent after it sets the bus speed.
 bool Ch341aBusOpen(std::string_view name);
 
-// Carries one transfer through the programmer opened by Ch341aBusOpen. Every
-// byte written is sent with its own acknowledge report and nothing goes out
-// after it until the report is back: the programmer itself would go on
-// sending after a refused byte. The first refused byte ends the transfer
-// with a STOP (kAddressRefused at an address, kDataRefused at a data byte).
-// Read messages end with an unacknowledged byte. kFailed, with the reason,
-// when the programmer failed.
+// Carries one transfer through the programmer opened by Ch341aBusOpen, in
+// as few round trips as its packets of 32 bytes allow: one for a page, a
+// poll or a block read. Every byte written is sent with its acknowledge
+// reported; the first refused byte fails the transfer (kAddressRefused at an
+// address, kDataRefused at a data byte), which ends with a STOP all the
+// same. Read messages end with an unacknowledged byte. kFailed, with the
+// reason, when the programmer failed.
 I2cResult Ch341aTransfer(std::span<const I2cMessage> messages, std::string& reason);

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "platform/ch341a_names.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstdio>
 
 namespace {
 
@@ -49,6 +51,12 @@ bool Ch341aPlaceBefore(std::string_view a, std::string_view b) {
   return first != second ? first < second : a < b;
 }
 
+std::string Ch341SerialModeText(std::uint16_t product, std::string_view place) {
+  char ids[16];
+  std::snprintf(ids, sizeof ids, "1a86:%04x", product);
+  return std::string(ids) + " at USB " + std::string(place);
+}
+
 std::string Ch341aNotFoundText(std::optional<std::string_view> place,
                                const std::vector<std::string>& serial_mode) {
   std::string text = "no CH341A programmer found ";
@@ -58,4 +66,25 @@ std::string Ch341aNotFoundText(std::optional<std::string_view> place,
     text += "; " + chip + " is the same chip in its serial mode, which this program does not use";
   }
   return text;
+}
+
+bool Ch341aReadAnswer(std::span<std::uint8_t> reply, Ch341aReadFunction read, std::string& reason) {
+  constexpr std::size_t kEndpointSize = 32;
+  for (std::size_t got = 0; got < reply.size();) {
+    const std::size_t missing = reply.size() - got;
+    std::vector<std::uint8_t> in((missing + kEndpointSize - 1) / kEndpointSize * kEndpointSize);
+    std::size_t size = 0;
+    if (!read(in, size, reason)) {
+      reason = "reading its answer failed: " + reason;
+      return false;
+    }
+    if (size == 0 || size > missing) {
+      reason = "it answered " + std::to_string(got + size) + " bytes where " +
+               std::to_string(reply.size()) + " were due";
+      return false;
+    }
+    std::copy_n(in.begin(), size, reply.begin() + static_cast<std::ptrdiff_t>(got));
+    got += size;
+  }
+  return true;
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // What the real and the simulated CH341A programmers share: the USB ids,
-// the names the port listing gives them, and the texts that explain why no
-// programmer could be used.
+// the names the port listing gives them, the texts that explain why no
+// programmer could be used, and how an answer is read back.
 #pragma once
 
 #include <cstdint>
@@ -29,10 +29,25 @@ std::string Ch341aPortName(std::string_view place);
 std::string Ch341aPlace(int bus, std::span<const std::uint8_t> ports);
 bool Ch341aPlaceBefore(std::string_view a, std::string_view b);
 
+// What a chip in its serial mode is, and where: "1a86:7523 at USB 1-3".
+std::string Ch341SerialModeText(std::uint16_t product, std::string_view place);
+
 // The line that says no programmer was found (at the place chosen, if any),
-// and what the serial-mode chips found are ("1a86:7523 at USB 1-3").
+// and what the serial-mode chips found are (Ch341SerialModeText).
 std::string Ch341aNotFoundText(std::optional<std::string_view> place,
                                const std::vector<std::string>& serial_mode);
+
+// One read from the programmer's bulk IN endpoint into buffer, whose size
+// is whole 32-byte packets; received is how many bytes came. False, with the
+// system's reason, when the read failed.
+using Ch341aReadFunction = bool (*)(std::span<std::uint8_t> buffer, std::size_t& received,
+                                    std::string& reason);
+
+// Reads the answer to a command packet, exactly reply.size() bytes, in as
+// many reads as it takes: the programmer sends it in packets of up to 32
+// bytes. Each read asks for whole packets, so that a full one never
+// overflows it; more than the answer due is a programmer out of step.
+bool Ch341aReadAnswer(std::span<std::uint8_t> reply, Ch341aReadFunction read, std::string& reason);
 
 // The udev rule that lets the user logged in at the machine open the
 // programmer, as the Debian package installs it.

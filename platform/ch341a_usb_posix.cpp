@@ -21,7 +21,6 @@ namespace {
 constexpr int kInterface = 0;
 constexpr unsigned char kCommandEndpoint = 0x02;
 constexpr unsigned char kAnswerEndpoint = 0x82;
-constexpr std::size_t kEndpointSize = 32;
 // A round trip takes a millisecond and the longest packet's bus work, a
 // 256-byte read at 100 kHz, some 25 ms: a programmer that has not answered
 // within a second has stopped working.
@@ -129,9 +128,7 @@ bool OpenChosen(libusb_device* const* list, ssize_t count, std::string_view sele
   std::vector<std::string> serial_mode;
   for (const Chip& chip : FindChips(list, count)) {
     if (chip.product != kCh341aProduct) {
-      char ids[16];
-      std::snprintf(ids, sizeof ids, "1a86:%04x", chip.product);
-      serial_mode.push_back(std::string(ids) + " at USB " + chip.place);
+      serial_mode.push_back(Ch341SerialModeText(chip.product, chip.place));
     } else if (!chosen || *chosen == chip.place) {
       place = chip.place;
       return Claim(chip.device);
@@ -139,6 +136,17 @@ bool OpenChosen(libusb_device* const* list, ssize_t count, std::string_view sele
   }
   Diagnostic(Ch341aNotFoundText(chosen, serial_mode));
   return false;
+}
+
+bool ReadAnswerPacket(std::span<std::uint8_t> buffer, std::size_t& received, std::string& reason) {
+  int size = 0;
+  const int result = libusb_bulk_transfer(handle, kAnswerEndpoint, buffer.data(),
+                                          static_cast<int>(buffer.size()), &size, kTimeoutMs);
+  received = static_cast<std::size_t>(size);
+  if (result != 0) {
+    reason = Reason(result);
+  }
+  return result == 0;
 }
 
 }  // namespace
@@ -169,15 +177,12 @@ std::string Ch341aName() {
   return Ch341aPortName(place);
 }
 
-// The answer comes in packets of up to 32 bytes, as many as it takes. Each
-// read asks for whole packets, so that one full packet never overflows it,
-// and more than the packet's answer is a programmer out of step.
 bool Ch341aExchange(std::span<const std::uint8_t> packet, std::span<std::uint8_t> reply,
                     std::string& reason) {
   std::vector<unsigned char> out(packet.begin(), packet.end());
   int sent = 0;
-  int result = libusb_bulk_transfer(handle, kCommandEndpoint, out.data(),
-                                    static_cast<int>(out.size()), &sent, kTimeoutMs);
+  const int result = libusb_bulk_transfer(handle, kCommandEndpoint, out.data(),
+                                          static_cast<int>(out.size()), &sent, kTimeoutMs);
   if (result != 0 || sent != static_cast<int>(out.size())) {
     reason = "sending a command packet failed: " +
              (result != 0
@@ -185,26 +190,7 @@ bool Ch341aExchange(std::span<const std::uint8_t> packet, std::span<std::uint8_t
                   : "it took " + std::to_string(sent) + " bytes of " + std::to_string(out.size()));
     return false;
   }
-  for (std::size_t got = 0; got < reply.size();) {
-    const std::size_t missing = reply.size() - got;
-    std::vector<unsigned char> in((missing + kEndpointSize - 1) / kEndpointSize * kEndpointSize);
-    int received = 0;
-    result = libusb_bulk_transfer(handle, kAnswerEndpoint, in.data(), static_cast<int>(in.size()),
-                                  &received, kTimeoutMs);
-    if (result != 0) {
-      reason = "reading its answer failed: " + Reason(result);
-      return false;
-    }
-    const auto size = static_cast<std::size_t>(received);
-    if (size == 0 || size > missing) {
-      reason = "it answered " + std::to_string(got + size) + " bytes where " +
-               std::to_string(reply.size()) + " were due";
-      return false;
-    }
-    std::copy_n(in.begin(), size, reply.begin() + static_cast<std::ptrdiff_t>(got));
-    got += size;
-  }
-  return true;
+  return Ch341aReadAnswer(reply, ReadAnswerPacket, reason);
 }
 
 void Ch341aClose() {

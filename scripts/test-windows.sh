@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Cross-builds the Windows programs (build-windows/ebrilo.exe and
-# build-windows/ebrilo-sim.exe) and runs the end-to-end suite against
+# build-windows/ebrilo-sim.exe), runs ebrilo.exe's CH341A code against
+# stand-ins for WinUSB and SetupAPI, and runs the end-to-end suite against
 # ebrilo-sim.exe under Wine, in a private Wine prefix.
 #
 # Usage: scripts/test-windows.sh [ctest arguments, such as -R Page]
@@ -67,6 +68,14 @@ cmake --build "$host_build" --target ebrilo
 "$host_build"/ebrilo </dev/null >build-windows/usage-linux.txt
 cmp build-windows/usage-windows.txt build-windows/usage-linux.txt
 echo "identical"
+
+echo "== The CH341A through WinUSB: ebrilo.exe under Wine with stand-ins for setupapi.dll and winusb.dll"
+# The stand-ins beside the program's copy list only the devices each test
+# describes and run the simulated programmer: none of this machine's own
+# USB devices is seen, and no serial port is opened.
+cmake --build "$host_build" --target winusb_tests
+EBRILO_WINUSB_COMMAND="$wine $root/build-windows/winusb-standin/ebrilo.exe" \
+  ctest --test-dir "$host_build" -L winusb --output-on-failure
 
 echo "== End-to-end tests under Wine"
 # Four at a time: a program under Wine spends much of its start waiting on

@@ -51,7 +51,7 @@ class UsbRun : public ScratchDirectory {
 // The listing names the programmer by its place; a verified page-mode write
 // with /F then goes through libusb exactly as through a serial port: the
 // same output, and the chip holds the image. The first packet sets the bus
-// to 100 kHz and opens the probe.
+// to 100 kHz and carries the whole probe.
 TEST_F(UsbRun, ListsThenWritesAndVerifiesThroughLibusb) {
   ProgramRun run = RunOn({}, {"/PORT:?"});
   EXPECT_NE(run.out.find("\r\nch341a:1-4.2  /dev/bus/usb/001/005  CH341A programmer, USB "
@@ -72,7 +72,8 @@ TEST_F(UsbRun, ListsThenWritesAndVerifiesThroughLibusb) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(Bytes(SimData().begin(), SimData().end()), image);
   ASSERT_FALSE(SimProgrammerPackets().empty());
-  EXPECT_EQ(SimProgrammerPackets().front().command, Bytes({0xAA, 0x61, 0x74, 0x80, 0xA8, 0x00}));
+  EXPECT_EQ(SimProgrammerPackets().front().command,
+            Bytes({0xAA, 0x61, 0x74, 0x80, 0xA8, 0x80, 0x00, 0x75, 0x00}));
 }
 
 // What keeps the program from the programmer, each said in one line on
@@ -112,7 +113,7 @@ TEST_F(UsbRun, OpeningFailuresSayWhy) {
 // and status 6, never "Done.", and one line with libusb's reason.
 TEST_F(UsbRun, UnpluggedMidRunFailsTheWrite) {
   WriteFile("dump.bin", PatternImage(42));
-  const ProgramRun run = RunOn({.unplug_at = 10}, {"dump.bin", "/PORT:ch341a"});
+  const ProgramRun run = RunOn({.unplug_at = 2}, {"dump.bin", "/PORT:ch341a"});
   EXPECT_EQ(MaskDelayCount(run.out),
             RunHead() +
                 Lines({"Eeprom dump size: OK", "", "Page mode. Writing eeprom...", "error at 168:0",

@@ -78,7 +78,7 @@ TEST_F(ProgrammerRun, EveryJobAsOnASerialPort) {
 // listed as failed, and the line comes once.
 TEST_F(ProgrammerRun, UnpluggedMidRunFailsTheJob) {
   WriteFile("dump.bin", PatternImage(53));
-  ProgramRun run = Run({.arguments = {"dump.bin", "/PORT:ch341a"}, .sim = "unplug=100"});
+  ProgramRun run = Run({.arguments = {"dump.bin", "/PORT:ch341a"}, .sim = "unplug=11"});
   EXPECT_EQ(MaskDelayCount(run.out),
             RunHead() +
                 Lines({"Eeprom dump size: OK", "", "Page mode. Writing eeprom...",
@@ -87,13 +87,13 @@ TEST_F(ProgrammerRun, UnpluggedMidRunFailsTheJob) {
   EXPECT_EQ(run.status, 6);
   EXPECT_EQ(run.err, kGone);
 
-  run = Run({.arguments = {"dump.bin", "/PORT:ch341a", "/E"}, .sim = "unplug=100"});
+  run = Run({.arguments = {"dump.bin", "/PORT:ch341a", "/E"}, .sim = "unplug=11"});
   EXPECT_NE(run.out.find(">>>>>error at 168:80\r\nerror at 168:96\r\n"), std::string::npos)
       << run.out;
   EXPECT_NE(run.out.find("error at 174:240\r\n"), std::string::npos) << run.out;
   EXPECT_EQ(run.err, kGone);
 
-  run = Run({.arguments = {"read.bin", "/R", "/PORT:ch341a"}, .sim = "unplug=7"});
+  run = Run({.arguments = {"read.bin", "/R", "/PORT:ch341a"}, .sim = "unplug=2"});
   EXPECT_EQ(MaskDelayCount(run.out), RunHead() +
                                          Lines({"", "Reading eeprom...", ">error at 168:128", "",
                                                 "ERROR: Read eeprom failed!"}) +
