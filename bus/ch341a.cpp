@@ -14,8 +14,8 @@ constexpr std::size_t kPacketSize = 32;
 constexpr std::uint8_t kStream = 0xAA;
 constexpr std::uint8_t kEnd = 0x00;
 // The bus speed the programmer has after power-on is not documented, so it
-// is set at every opening: 100 kHz, standard mode, which the 24RF08 takes at
-// every supply voltage.
+// is set at every opening: 100 kHz, the bus's standard mode, which every
+// I2C chip takes; the 24RF08's datasheets give no faster clock per supply.
 constexpr std::uint8_t kSpeed100kHz = 0x61;
 constexpr std::uint8_t kStart = 0x74;  // also the repeated START
 constexpr std::uint8_t kStop = 0x75;
