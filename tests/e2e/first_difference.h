@@ -1,0 +1,20 @@
+// SPDX-License-Identifier: MIT
+// Comparisons of long values, an output, a trace's transactions or a chip's
+// image, for EXPECT_PRED_FORMAT2: a failure says where the two part, with a
+// little of each around that place, never the whole of either.
+//   EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out), expected);
+//   EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("chip.bin"), image);
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+testing::AssertionResult TextsMatch(const char* actual_expression, const char* expected_expression,
+                                    const std::string& actual, const std::string& expected);
+
+testing::AssertionResult BytesMatch(const char* actual_expression, const char* expected_expression,
+                                    const std::vector<std::uint8_t>& actual,
+                                    const std::vector<std::uint8_t>& expected);
