@@ -124,4 +124,21 @@ TEST_F(UsbRun, UnpluggedMidRunFailsTheWrite) {
   EXPECT_EQ(run.status, 6);
 }
 
+// Programmers at 10-1, 2-1, 1-10 and 1-9: the listing names them in the
+// order of their places' numbers, which is not their order as text, and
+// /PORT:ch341a opens the first of them, the one holding the chip.
+TEST_F(UsbRun, ProgrammersInTheOrderOfTheirPlaces) {
+  ProgramRun run = RunOn({.programmer = false, .places_apart = true}, {"/PORT:?"});
+  std::string places;
+  for (std::size_t at = run.out.find("\nch341a:"); at != std::string::npos;
+       at = run.out.find("\nch341a:", at + 1)) {
+    places += run.out.substr(at + 1, run.out.find(' ', at) - at - 1) + " ";
+  }
+  EXPECT_EQ(places, "ch341a:1-9 ch341a:1-10 ch341a:2-1 ch341a:10-1 ") << run.out;
+
+  run = RunOn({.programmer = false, .places_apart = true}, {"/P", "/PORT:ch341a"});
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 0);
+}
+
 }  // namespace
