@@ -63,14 +63,14 @@ TEST_F(UsbRun, ListsThenWritesAndVerifiesThroughLibusb) {
   const Bytes image = PatternImage(41);
   WriteFile("dump.bin", image);
   run = RunOn({}, {"dump.bin", "/PORT:ch341a:1-4.2", "/F", "/V"});
-  EXPECT_EQ(MaskDelayCount(run.out),
-            RunHead() +
-                Lines({"Eeprom dump size: OK", "", "Page mode. Writing eeprom...", Marks(64),
-                       "Verifying eeprom...", Marks(8), "Done."}) +
-                Closing());
+  EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out),
+                      RunHead() +
+                          Lines({"Eeprom dump size: OK", "", "Page mode. Writing eeprom...",
+                                 Marks(64), "Verifying eeprom...", Marks(8), "Done."}) +
+                          Closing());
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(Bytes(SimData().begin(), SimData().end()), image);
+  EXPECT_PRED_FORMAT2(BytesMatch, Bytes(SimData().begin(), SimData().end()), image);
   ASSERT_FALSE(SimProgrammerPackets().empty());
   EXPECT_EQ(SimProgrammerPackets().front().command, Bytes({0xAA, 0x61, 0x74, 0x80, 0xA8, 0x00}));
 }
@@ -113,11 +113,11 @@ TEST_F(UsbRun, OpeningFailuresSayWhy) {
 TEST_F(UsbRun, UnpluggedMidRunFailsTheWrite) {
   WriteFile("dump.bin", PatternImage(42));
   const ProgramRun run = RunOn({.unplug_at = 10}, {"dump.bin", "/PORT:ch341a"});
-  EXPECT_EQ(MaskDelayCount(run.out),
-            RunHead() +
-                Lines({"Eeprom dump size: OK", "", "Page mode. Writing eeprom...", "error at 168:0",
-                       "", "ERROR: Write eeprom failed!"}) +
-                Closing());
+  EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out),
+                      RunHead() +
+                          Lines({"Eeprom dump size: OK", "", "Page mode. Writing eeprom...",
+                                 "error at 168:0", "", "ERROR: Write eeprom failed!"}) +
+                          Closing());
   EXPECT_EQ(run.err,
             "ebrilo: ch341a:1-4.2: sending a command packet failed: No such device (it may have "
             "been disconnected)\r\n");

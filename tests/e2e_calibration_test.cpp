@@ -59,13 +59,14 @@ TEST_F(Calibration, AStopDuringCalibrationLeavesTheBitDelayAtFortyMicroseconds) 
 }
 
 // The same write at speed 1 and at speed 20: the same output, chip and
-// transactions on the bus (a scheduling pause at speed 20 may make the check
-// of the port take it for a slow one, which adds line changes of its own
-// outside any transaction), and the trace of the faster run still shows bit
+// transactions on the bus, and the trace of the faster run still shows bit
 // delays of about 40 µs of simulated time, like the run at speed 1 and far
-// from the 800 µs of a delay calibrated on the real clock. With /F and a chip
-// that stores at once, the first poll after each page is acknowledged at
-// either speed.
+// from the 800 µs of a delay calibrated on the real clock. A pause of the
+// machine at speed 20 is twenty times as long on the simulated clock: the
+// check of the port may take it for a slow one and add line changes of its
+// own outside any transaction, and with /F the writer may find its wait over
+// before it polls the chip, which stores each page at once here. So the
+// transactions are compared without the polls, which are the probe's.
 TEST_F(Calibration, SpeedTwentyRunsTheSameBusOnTheSimulatedClock) {
   const Bytes image = PatternImage(21);
   WriteFile("dump.bin", image);
@@ -81,7 +82,8 @@ TEST_F(Calibration, SpeedTwentyRunsTheSameBusOnTheSimulatedClock) {
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_PRED_FORMAT2(BytesMatch, ReadFile(name + ".bin"), image);
     outputs[run_index] = MaskDelayCount(run.out);
-    transactions[run_index] = TraceTransactions(Path(name + ".vcd"));
+    transactions[run_index] = std::regex_replace(TraceTransactions(Path(name + ".vcd")),
+                                                 std::regex("S A8\\+ 00\\+ P ?"), "");
     bit_delays[run_index] = MedianSclHigh(Path(name + ".vcd"));
   }
   EXPECT_PRED_FORMAT2(TextsMatch, outputs[1], outputs[0]);

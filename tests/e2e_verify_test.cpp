@@ -36,7 +36,7 @@ TEST_F(VerifyRun, ChipThatHoldsTheImagePasses) {
       MaskDelayCount(run.out),
       PageModeHead() + Lines({Marks(64), "Verifying eeprom...", Marks(8), "Done."}) + Closing());
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(ReadFile("chip.bin"), image);
+  EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("chip.bin"), image);
 }
 
 // Write-protected: every page acknowledged, nothing stored. Every page of
@@ -48,11 +48,11 @@ TEST_F(VerifyRun, WriteProtectedChipFails) {
     mismatches += Lines({"mismatch at " + std::to_string(168 + page / 16 * 2) + ":" +
                          std::to_string(page % 16 * 16)});
   }
-  EXPECT_EQ(MaskDelayCount(run.out),
-            PageModeHead() + Lines({Marks(64), "Verifying eeprom...", Marks(8)}) + mismatches +
-                Lines({"Differing bytes: 1024", kWriteFailed}) + Closing());
+  EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out),
+                      PageModeHead() + Lines({Marks(64), "Verifying eeprom...", Marks(8)}) +
+                          mismatches + Lines({"Differing bytes: 1024", kWriteFailed}) + Closing());
   EXPECT_EQ(run.status, 6);
-  EXPECT_EQ(ReadFile("chip.bin"), Bytes(1024, 0xFF));
+  EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("chip.bin"), Bytes(1024, 0xFF));
 }
 
 // With /E a refused page is listed and the write goes on; the verify then
@@ -73,10 +73,11 @@ TEST_F(VerifyRun, WeakCellAndIgnoredErrorFailWithIgnoreErrors) {
 // the probe and 64 pages) fails the write.
 TEST_F(VerifyRun, FailedReadFailsTheWrite) {
   const ProgramRun run = Write(PatternImage(24), {"/V"}, "port_fail=65");
-  EXPECT_EQ(MaskDelayCount(run.out),
-            PageModeHead() +
-                Lines({Marks(64), "Verifying eeprom...", "error at 168:0", "", kWriteFailed}) +
-                Closing());
+  EXPECT_PRED_FORMAT2(
+      TextsMatch, MaskDelayCount(run.out),
+      PageModeHead() +
+          Lines({Marks(64), "Verifying eeprom...", "error at 168:0", "", kWriteFailed}) +
+          Closing());
   EXPECT_EQ(run.status, 6);
 }
 
@@ -84,8 +85,9 @@ TEST_F(VerifyRun, FailedReadFailsTheWrite) {
 // chip's APP registers start at 0x00.
 TEST_F(VerifyRun, AppResetVerified) {
   ProgramRun run = Run({.arguments = {"/P", "/V"}, .sim = "app_save=app.bin"});
-  EXPECT_EQ(MaskDelayCount(run.out),
-            RunHead() + Lines({"", "Resetting APP...", "Verifying APP...", "Done."}) + Closing());
+  EXPECT_PRED_FORMAT2(
+      TextsMatch, MaskDelayCount(run.out),
+      RunHead() + Lines({"", "Resetting APP...", "Verifying APP...", "Done."}) + Closing());
   EXPECT_EQ(run.status, 0);
 
   run = Run({.arguments = {"/P", "/V"}, .sim = "wp"});
@@ -93,9 +95,9 @@ TEST_F(VerifyRun, AppResetVerified) {
   for (int index = 0; index < 10; ++index) {
     mismatches += Lines({"mismatch at " + std::to_string(index) + " 184:" + std::to_string(index)});
   }
-  EXPECT_EQ(MaskDelayCount(run.out),
-            RunHead() + Lines({"", "Resetting APP...", "Verifying APP..."}) + mismatches +
-                Lines({"Differing bytes: 10", kWriteFailed}) + Closing());
+  EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out),
+                      RunHead() + Lines({"", "Resetting APP...", "Verifying APP..."}) + mismatches +
+                          Lines({"Differing bytes: 10", kWriteFailed}) + Closing());
   EXPECT_EQ(run.status, 6);
 }
 

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/e2e/first_difference.h"
 #include "tests/e2e/program_run.h"
 
 using Bytes = std::vector<std::uint8_t>;
