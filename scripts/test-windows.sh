@@ -71,6 +71,6 @@ echo "identical"
 echo "== End-to-end tests under Wine"
 # Four at a time: a program under Wine spends much of its start waiting on
 # the Wine server rather than on the processor.
-cmake --build "$host_build" --target e2e_tests e2e_calibration_tests
+cmake --build "$host_build" --target e2e_tests
 export EBRILO_E2E_COMMAND="$wine $root/build-windows/ebrilo-sim.exe"
 ctest --test-dir "$host_build" -L e2e --output-on-failure -j 4 "$@"
