@@ -10,7 +10,7 @@
 
 #include "tests/e2e/bus_trace.h"
 #include "tests/e2e/e2e_support.h"
-#include "tests/e2e/first_difference.h"
+#include "tests/first_difference.h"
 
 namespace {
 

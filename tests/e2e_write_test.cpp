@@ -83,7 +83,7 @@ TEST_F(WriteRun, PageModeStopsAtTheFirstFailure) {
                           Lines({">>error at 168:32", "", "ERROR: Write eeprom failed!"}) +
                           Closing());
   EXPECT_EQ(run.status, 6);
-  EXPECT_EQ(Chip(), WithPagesErased(image, {3, 64}));
+  EXPECT_PRED_FORMAT2(BytesMatch, Chip(), WithPagesErased(image, {3, 64}));
 }
 
 // At speed 20 the chip's write cycle still runs in simulated time: one
@@ -98,7 +98,7 @@ TEST_F(WriteRun, WriteCycleLongerThanTheWaitFailsTheNextPage) {
                           Lines({">error at 168:16", "", "ERROR: Write eeprom failed!"}) +
                           Closing());
   EXPECT_EQ(run.status, 6);
-  EXPECT_EQ(Chip(), WithPagesErased(image, {2, 64}));
+  EXPECT_PRED_FORMAT2(BytesMatch, Chip(), WithPagesErased(image, {2, 64}));
 }
 
 // With /E the failure is listed and the other 61 pages are still written.
@@ -109,7 +109,7 @@ TEST_F(WriteRun, PageModeWithIgnoreErrorsWritesTheRest) {
                       ImageHead("Page mode. Writing eeprom...") +
                           Lines({">>error at 168:32", Marks(61), "Done."}) + Closing());
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(Chip(), WithPagesErased(image, {3, 3}));
+  EXPECT_PRED_FORMAT2(BytesMatch, Chip(), WithPagesErased(image, {3, 3}));
 }
 
 // A failed data byte inside a page: the page is reported failed.
@@ -136,7 +136,7 @@ TEST_F(WriteRun, ByteModeFailureSuppressesItsMark) {
   EXPECT_EQ(run.status, 6);
   Bytes expected(1024, kErased);
   std::copy_n(image.begin(), 127, expected.begin());
-  EXPECT_EQ(Chip(), expected);
+  EXPECT_PRED_FORMAT2(BytesMatch, Chip(), expected);
 }
 
 TEST_F(WriteRun, AppResetSetsTenRegisters) {
@@ -180,7 +180,7 @@ TEST_F(WriteRun, FastWritesPrintAndStoreAsWithout) {
                       ImageHead("Page mode. Writing eeprom...") +
                           Lines({"error at 168:0", Marks(63), "Done."}) + Closing());
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(Chip(), WithPagesErased(other, {1, 1}));
+  EXPECT_PRED_FORMAT2(BytesMatch, Chip(), WithPagesErased(other, {1, 1}));
 
   run = ResetApp({"/F"}, "deaf_app");
   std::string expected = RunHead() + Lines({"", "Resetting APP..."});

@@ -7,7 +7,7 @@
 
 #include "sim/sim.h"
 #include "tests/e2e/e2e_support.h"
-#include "tests/e2e/first_difference.h"
+#include "tests/first_difference.h"
 #include "tests/i2c/emulated_i2c_dev.h"
 
 namespace {

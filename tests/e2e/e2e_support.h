@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "tests/e2e/first_difference.h"
 #include "tests/e2e/program_run.h"
+#include "tests/first_difference.h"
 
 using Bytes = std::vector<std::uint8_t>;
 

@@ -12,6 +12,19 @@
 #include <string>
 #include <vector>
 
+// Where actual parts from expected, and a little of each there, on three
+// lines; empty when they are equal.
+std::string TextDifference(const std::string& actual, const std::string& expected);
+
+// Where an output that must start with head and end with tail parts from
+// the first that it does not, as TextDifference says it; empty when it has
+// both.
+std::string HeadOrTailDifference(const std::string& out, const std::string& head,
+                                 const std::string& tail);
+
+// A little of text around offset at, quoted on one line.
+std::string TextAround(const std::string& text, std::size_t at);
+
 testing::AssertionResult TextsMatch(const char* actual_expression, const char* expected_expression,
                                     const std::string& actual, const std::string& expected);
 

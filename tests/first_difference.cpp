@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "tests/e2e/first_difference.h"
+#include "tests/first_difference.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -24,9 +24,21 @@ std::size_t FirstDifference(const Sequence& a, const Sequence& b) {
   return at;
 }
 
-// A piece of text around offset at, quoted, with line ends and other
-// control characters written out so that the piece stays on one line.
-std::string Excerpt(const std::string& text, std::size_t at) {
+std::string HexAround(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+  const std::size_t begin = at > kBytesBefore ? at - kBytesBefore : 0;
+  const std::size_t end = std::min(bytes.size(), at + kBytesAfter);
+  std::string text = "[" + std::to_string(begin) + "]";
+  for (std::size_t i = begin; i < end; ++i) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, i == at ? " <%02X>" : " %02X", bytes[i]);
+    text += hex;
+  }
+  return text + (at >= bytes.size() ? " <end>" : "");
+}
+
+}  // namespace
+
+std::string TextAround(const std::string& text, std::size_t at) {
   const std::size_t begin = at > kTextBefore ? at - kTextBefore : 0;
   const std::size_t end = std::min(text.size(), at + kTextAfter);
   std::string excerpt = begin > 0 ? "..." : "";
@@ -52,24 +64,9 @@ std::string Excerpt(const std::string& text, std::size_t at) {
   return excerpt + (end < text.size() ? "..." : "");
 }
 
-std::string HexAround(const std::vector<std::uint8_t>& bytes, std::size_t at) {
-  const std::size_t begin = at > kBytesBefore ? at - kBytesBefore : 0;
-  const std::size_t end = std::min(bytes.size(), at + kBytesAfter);
-  std::string text = "[" + std::to_string(begin) + "]";
-  for (std::size_t i = begin; i < end; ++i) {
-    char hex[8];
-    std::snprintf(hex, sizeof hex, i == at ? " <%02X>" : " %02X", bytes[i]);
-    text += hex;
-  }
-  return text + (at >= bytes.size() ? " <end>" : "");
-}
-
-}  // namespace
-
-testing::AssertionResult TextsMatch(const char* actual_expression, const char* expected_expression,
-                                    const std::string& actual, const std::string& expected) {
+std::string TextDifference(const std::string& actual, const std::string& expected) {
   if (actual == expected) {
-    return testing::AssertionSuccess();
+    return "";
   }
   const std::size_t at = FirstDifference(actual, expected);
   std::size_t line = 1;
@@ -82,10 +79,31 @@ testing::AssertionResult TextsMatch(const char* actual_expression, const char* e
       ++column;
     }
   }
-  return testing::AssertionFailure()
-         << actual_expression << " and " << expected_expression << " part at line " << line
-         << ", column " << column << " (sizes " << actual.size() << " and " << expected.size()
-         << "):\n  actual:   " << Excerpt(actual, at) << "\n  expected: " << Excerpt(expected, at);
+  return "part at line " + std::to_string(line) + ", column " + std::to_string(column) +
+         " (sizes " + std::to_string(actual.size()) + " and " + std::to_string(expected.size()) +
+         "):\n  actual:   " + TextAround(actual, at) + "\n  expected: " + TextAround(expected, at) +
+         "\n";
+}
+
+std::string HeadOrTailDifference(const std::string& out, const std::string& head,
+                                 const std::string& tail) {
+  if (!out.starts_with(head)) {
+    return "its head and the expected " + TextDifference(out.substr(0, head.size()), head);
+  }
+  if (out.size() < head.size() + tail.size() || !out.ends_with(tail)) {
+    const std::size_t size = std::min(out.size() - head.size(), tail.size());
+    return "its end and the expected " + TextDifference(out.substr(out.size() - size), tail);
+  }
+  return "";
+}
+
+testing::AssertionResult TextsMatch(const char* actual_expression, const char* expected_expression,
+                                    const std::string& actual, const std::string& expected) {
+  if (actual == expected) {
+    return testing::AssertionSuccess();
+  }
+  return testing::AssertionFailure() << actual_expression << " and " << expected_expression << " "
+                                     << TextDifference(actual, expected);
 }
 
 testing::AssertionResult BytesMatch(const char* actual_expression, const char* expected_expression,
