@@ -9,7 +9,7 @@
 #include <string>
 
 #include "sim/sim.h"
-#include "tests/e2e/e2e_support.h"
+#include "tests/e2e/emulated_run.h"
 #include "tests/usb/emulated_ch341a.h"
 
 namespace {
@@ -18,31 +18,13 @@ std::string Marks(int count) {
   return std::string(static_cast<std::size_t>(count), '>');
 }
 
-class UsbRun : public ScratchDirectory {
+class UsbRun : public EmulatedDeviceRun {
  protected:
-  void SetUp() override {
-    ScratchDirectory::SetUp();
-    SimReset();
-    ASSERT_TRUE(SimConfigureText("write_ms=5"));
-  }
-  void TearDown() override {
-    SimReset();
-    ScratchDirectory::TearDown();
-  }
-
   // Runs the program with the testbed in place of the machine's USB, the
   // testbed removed again once the program let go of the device.
   ProgramRun RunOn(const EmulatedUsb& usb, std::vector<std::string> arguments) const {
     EmulatedUsbStart(usb);
-    // A program built with AddressSanitizer wants its runtime first among
-    // the libraries; umockdev's preload library comes first here, which
-    // changes nothing the sanitizer looks at.
-    const ProgramRun run =
-        Run({.command = {EBRILO_PATH},
-             .arguments = std::move(arguments),
-             .environment = {kUsbPreload, "ASAN_OPTIONS=verify_asan_link_order=0"},
-             .as_nobody = usb.node_owner_only,
-             .speed = 1});
+    const ProgramRun run = RunReal(std::move(arguments), kUsbPreload, usb.node_owner_only);
     EmulatedUsbStop();
     return run;
   }

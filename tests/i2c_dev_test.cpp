@@ -6,8 +6,7 @@
 #include <string>
 
 #include "sim/sim.h"
-#include "tests/e2e/e2e_support.h"
-#include "tests/first_difference.h"
+#include "tests/e2e/emulated_run.h"
 #include "tests/i2c/emulated_i2c_dev.h"
 
 namespace {
@@ -16,30 +15,13 @@ std::string Marks(int count) {
   return std::string(static_cast<std::size_t>(count), '>');
 }
 
-class I2cDevRun : public ScratchDirectory {
+class I2cDevRun : public EmulatedDeviceRun {
  protected:
-  void SetUp() override {
-    ScratchDirectory::SetUp();
-    SimReset();
-    ASSERT_TRUE(SimConfigureText("write_ms=5"));
-  }
-  void TearDown() override {
-    SimReset();
-    ScratchDirectory::TearDown();
-  }
-
   // Runs the program with the testbed in place of the machine's devices,
-  // the testbed removed again once the program let go of the adapter. A
-  // program built with AddressSanitizer wants its runtime first among the
-  // libraries; the preloaded ones come first here, which changes nothing
-  // the sanitizer looks at.
+  // the testbed removed again once the program let go of the adapter.
   ProgramRun RunOn(const EmulatedI2cDev& adapter, std::vector<std::string> arguments) const {
     EmulatedI2cDevStart(adapter);
-    const ProgramRun run =
-        Run({.command = {EBRILO_PATH},
-             .arguments = std::move(arguments),
-             .environment = {kI2cDevPreload, "ASAN_OPTIONS=verify_asan_link_order=0"},
-             .speed = 1});
+    const ProgramRun run = RunReal(std::move(arguments), kI2cDevPreload);
     EmulatedI2cDevStop();
     return run;
   }

@@ -16,7 +16,6 @@
 
 #include <array>
 #include <cstdarg>
-#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
