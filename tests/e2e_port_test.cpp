@@ -57,7 +57,7 @@ class PortRun : public ScratchDirectory {
   // The real program on the pseudo-terminal.
   ProgramRun RealRun() const {
     WriteFile("dump.bin", PatternImage(9));
-    return Run({.command = {EBRILO_PATH}, .arguments = {"dump.bin", "/PORT:" + pty_}});
+    return Run({.command = {RealProgram()}, .arguments = {"dump.bin", "/PORT:" + pty_}});
   }
 
   void PlantLock(pid_t pid) const {

@@ -29,7 +29,7 @@ class EmulatedDeviceRun : public ScratchDirectory {
   // which changes nothing the sanitizer looks at.
   ProgramRun RunReal(std::vector<std::string> arguments, const char* preload,
                      bool as_nobody = false) const {
-    return Run({.command = {EBRILO_PATH},
+    return Run({.command = {RealProgram()},
                 .arguments = std::move(arguments),
                 .environment = {preload, "ASAN_OPTIONS=verify_asan_link_order=0"},
                 .as_nobody = as_nobody,
