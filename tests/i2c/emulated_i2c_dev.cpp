@@ -29,7 +29,6 @@ constexpr const char* kNode = "/dev/i2c-1";
 
 UMockdevTestbed* testbed = nullptr;
 UMockdevIoctlBase* handler = nullptr;
-EmulatedI2cDev adapter_faults;
 std::mutex mutex;
 bool connected = false;
 
@@ -63,8 +62,7 @@ int Functions(UMockdevIoctlData* argument) {
   if (functions == nullptr) {
     return EFAULT;
   }
-  *reinterpret_cast<unsigned long*>(functions->data) =
-      adapter_faults.smbus_only ? I2C_FUNC_SMBUS_EMUL : I2C_FUNC_I2C | I2C_FUNC_SMBUS_EMUL;
+  *reinterpret_cast<unsigned long*>(functions->data) = I2C_FUNC_I2C | I2C_FUNC_SMBUS_EMUL;
   return 0;
 }
 
@@ -134,7 +132,6 @@ void BindDriver(const std::string& driver) {
 }  // namespace
 
 void EmulatedI2cDevStart(const EmulatedI2cDev& adapter) {
-  adapter_faults = adapter;
   testbed = umockdev_testbed_new();
   GError* error = nullptr;
   if (!umockdev_testbed_add_from_string(testbed, kAdapter, &error)) {

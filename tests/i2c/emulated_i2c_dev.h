@@ -10,7 +10,6 @@
 #include <string>
 
 struct EmulatedI2cDev {
-  bool smbus_only = false;  // I2C_FUNCS without plain I2C transfers
   // A kernel driver bound at the chip's first address (0x54), or none.
   std::string driver_at_chip;
 };
