@@ -32,6 +32,8 @@ UMockdevIoctlBase* handler = nullptr;
 std::mutex mutex;
 bool connected = false;
 
+// The error number a kernel driver gives for each end of a transfer, which
+// the adapter code under test reads back.
 int ErrorNumber(I2cResult result) {
   switch (result) {
     case I2cResult::kDone:
