@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Builds and runs every test: the native suites; the same suites built with
-# AddressSanitizer and UndefinedBehaviorSanitizer; the end-to-end suite
-# against the Windows build of ebrilo-sim under Wine; and both packages.
+# Builds and runs every test: the native suites; the programs and the unit
+# and simulator suites built with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and the end-to-end suites against those
+# programs; the end-to-end suite against the Windows build of ebrilo-sim
+# under Wine; and both packages.
 # Each stage ends with the time it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The end-to-end suites split the command of the program under test at spaces.
+case "$PWD" in *' '*) echo "The checkout's path must not contain spaces: $PWD" >&2; exit 1 ;; esac
 
 scripts/install-deps.sh native windows decoder package
 
@@ -24,10 +28,15 @@ native() {
   ctest --preset default
 }
 
+# The sanitizer build's own tests, then the native build's end-to-end suites
+# against its programs: the suites only start the programs and look at what
+# they did, and the programs are what the sanitizers watch.
 sanitize() {
   cmake --preset sanitize >/dev/null
   cmake --build --preset sanitize
   ctest --preset sanitize
+  EBRILO_E2E_COMMAND=$PWD/build-sanitize/ebrilo-sim EBRILO_E2E_REAL=$PWD/build-sanitize/ebrilo \
+    ctest --preset default -L 'e2e|usb'
 }
 
 total_started=$SECONDS

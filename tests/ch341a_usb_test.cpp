@@ -9,7 +9,7 @@
 #include <string>
 
 #include "sim/sim.h"
-#include "tests/e2e/e2e_support.h"
+#include "tests/e2e/emulated_run.h"
 #include "tests/usb/emulated_ch341a.h"
 
 namespace {
@@ -18,31 +18,13 @@ std::string Marks(int count) {
   return std::string(static_cast<std::size_t>(count), '>');
 }
 
-class UsbRun : public ScratchDirectory {
+class UsbRun : public EmulatedDeviceRun {
  protected:
-  void SetUp() override {
-    ScratchDirectory::SetUp();
-    SimReset();
-    ASSERT_TRUE(SimConfigureText("write_ms=5"));
-  }
-  void TearDown() override {
-    SimReset();
-    ScratchDirectory::TearDown();
-  }
-
   // Runs the program with the testbed in place of the machine's USB, the
   // testbed removed again once the program let go of the device.
   ProgramRun RunOn(const EmulatedUsb& usb, std::vector<std::string> arguments) const {
     EmulatedUsbStart(usb);
-    // A program built with AddressSanitizer wants its runtime first among
-    // the libraries; umockdev's preload library comes first here, which
-    // changes nothing the sanitizer looks at.
-    const ProgramRun run =
-        Run({.command = {EBRILO_PATH},
-             .arguments = std::move(arguments),
-             .environment = {kUsbPreload, "ASAN_OPTIONS=verify_asan_link_order=0"},
-             .as_nobody = usb.node_owner_only,
-             .speed = 1});
+    const ProgramRun run = RunReal(std::move(arguments), kUsbPreload, usb.node_owner_only);
     EmulatedUsbStop();
     return run;
   }
@@ -63,14 +45,14 @@ TEST_F(UsbRun, ListsThenWritesAndVerifiesThroughLibusb) {
   const Bytes image = PatternImage(41);
   WriteFile("dump.bin", image);
   run = RunOn({}, {"dump.bin", "/PORT:ch341a:1-4.2", "/F", "/V"});
-  EXPECT_EQ(MaskDelayCount(run.out),
-            RunHead() +
-                Lines({"Eeprom dump size: OK", "", "Page mode. Writing eeprom...", Marks(64),
-                       "Verifying eeprom...", Marks(8), "Done."}) +
-                Closing());
+  EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out),
+                      RunHead() +
+                          Lines({"Eeprom dump size: OK", "", "Page mode. Writing eeprom...",
+                                 Marks(64), "Verifying eeprom...", Marks(8), "Done."}) +
+                          Closing());
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(Bytes(SimData().begin(), SimData().end()), image);
+  EXPECT_PRED_FORMAT2(BytesMatch, Bytes(SimData().begin(), SimData().end()), image);
   ASSERT_FALSE(SimProgrammerPackets().empty());
   EXPECT_EQ(SimProgrammerPackets().front().command,
             Bytes({0xAA, 0x61, 0x74, 0x80, 0xA8, 0x80, 0x00, 0x75, 0x00}));
@@ -114,15 +96,32 @@ TEST_F(UsbRun, OpeningFailuresSayWhy) {
 TEST_F(UsbRun, UnpluggedMidRunFailsTheWrite) {
   WriteFile("dump.bin", PatternImage(42));
   const ProgramRun run = RunOn({.unplug_at = 2}, {"dump.bin", "/PORT:ch341a"});
-  EXPECT_EQ(MaskDelayCount(run.out),
-            RunHead() +
-                Lines({"Eeprom dump size: OK", "", "Page mode. Writing eeprom...", "error at 168:0",
-                       "", "ERROR: Write eeprom failed!"}) +
-                Closing());
+  EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out),
+                      RunHead() +
+                          Lines({"Eeprom dump size: OK", "", "Page mode. Writing eeprom...",
+                                 "error at 168:0", "", "ERROR: Write eeprom failed!"}) +
+                          Closing());
   EXPECT_EQ(run.err,
             "ebrilo: ch341a:1-4.2: sending a command packet failed: No such device (it may have "
             "been disconnected)\r\n");
   EXPECT_EQ(run.status, 6);
+}
+
+// Programmers at 10-1, 2-1, 1-10 and 1-9: the listing names them in the
+// order of their places' numbers, which is not their order as text, and
+// /PORT:ch341a opens the first of them, the one holding the chip.
+TEST_F(UsbRun, ProgrammersInTheOrderOfTheirPlaces) {
+  ProgramRun run = RunOn({.programmer = false, .places_apart = true}, {"/PORT:?"});
+  std::string places;
+  for (std::size_t at = run.out.find("\nch341a:"); at != std::string::npos;
+       at = run.out.find("\nch341a:", at + 1)) {
+    places += run.out.substr(at + 1, run.out.find(' ', at) - at - 1) + " ";
+  }
+  EXPECT_EQ(places, "ch341a:1-9 ch341a:1-10 ch341a:2-1 ch341a:10-1 ") << run.out;
+
+  run = RunOn({.programmer = false, .places_apart = true}, {"/P", "/PORT:ch341a"});
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 0);
 }
 
 }  // namespace

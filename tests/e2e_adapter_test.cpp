@@ -35,13 +35,13 @@ class AdapterRun : public ScratchDirectory {
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.out.find("\r\nDone.\r\n"), std::string::npos);
     EXPECT_TRUE(std::regex_match(run.err, kLagLine)) << run.err;
-    EXPECT_EQ(ReadFile("chip.bin"), image);
+    EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("chip.bin"), image);
 
     std::remove(Path("copy.bin").c_str());
     run = Run({.arguments = {"copy.bin", "/R"}, .sim = kAdapter + cts + ";load=dump.bin"});
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(std::regex_match(run.err, kLagLine)) << run.err;
-    EXPECT_EQ(ReadFile("copy.bin"), image);
+    EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("copy.bin"), image);
   }
 
   // The lag grows from 3 ms after the check, in the middle of a write or a
@@ -60,7 +60,7 @@ class AdapterRun : public ScratchDirectory {
       EXPECT_EQ(run.status, 6);
       EXPECT_EQ(run.out.find("Done."), std::string::npos);
     } else {
-      EXPECT_EQ(ReadFile("chip.bin"), image);
+      EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("chip.bin"), image);
     }
 
     std::remove(Path("copy.bin").c_str());
@@ -70,7 +70,7 @@ class AdapterRun : public ScratchDirectory {
       EXPECT_EQ(run.out.find("Done."), std::string::npos);
       EXPECT_FALSE(std::filesystem::exists(Path("copy.bin")));
     } else {
-      EXPECT_EQ(ReadFile("copy.bin"), image);
+      EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("copy.bin"), image);
     }
   }
 };
@@ -103,7 +103,7 @@ TEST_F(AdapterRun, PromptCtsNeedsNoSettle) {
   const ProgramRun run = Run({.arguments = {"dump.bin", "/V"}, .sim = kAdapter + "save=chip.bin"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "ebrilo: COM1: each line change takes 1.0 ms; CTS follows at once\r\n");
-  EXPECT_EQ(ReadFile("chip.bin"), image);
+  EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("chip.bin"), image);
 }
 
 // No circuit on a slow port: CTS never follows SDA-Out, error 4, and the
@@ -127,7 +127,7 @@ TEST_F(AdapterRun, LagGrownToTwiceTheMeasuredStillReadsExactly) {
                               .sim = kAdapter + "cts_lag_us=3000;lag_from=1:6000;load=dump.bin"});
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_TRUE(std::regex_match(run.err, kLagLine)) << run.err;
-  EXPECT_EQ(ReadFile("copy.bin"), image);
+  EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("copy.bin"), image);
 }
 
 // On a lagging port SDA stays low for the longest lag the program works with

@@ -39,10 +39,10 @@ class BusFault : public FaultRun {
     const ImageWrite write =
         WriteImage(RandomBytes(seed, 1024), RandomBytes(seed + 1, 1024), c.switches, c.faults);
     WriteReport report;
-    EXPECT_EQ(CheckImageWrite(write, report), "") << MaskDelayCount(write.run.out);
+    EXPECT_EQ(CheckImageWrite(write, report), "");
     EXPECT_EQ(write.run.status, c.status) << write.run.err;
     EXPECT_EQ(report.failed, c.failed);
-    EXPECT_EQ(write.after, ExpectedChip(write, report, c.stored_of_failed));
+    EXPECT_PRED_FORMAT2(BytesMatch, write.after, ExpectedChip(write, report, c.stored_of_failed));
   }
 
   // Faults whose failures depend on timing: the output and the chip must
@@ -53,7 +53,7 @@ class BusFault : public FaultRun {
     const ImageWrite write =
         WriteImage(RandomBytes(seed, 1024), RandomBytes(seed + 1, 1024), switches, faults);
     WriteReport report;
-    EXPECT_EQ(CheckImageWrite(write, report), "") << MaskDelayCount(write.run.out);
+    EXPECT_EQ(CheckImageWrite(write, report), "");
     EXPECT_EQ(write.run.status, status);
     EXPECT_FALSE(report.failed.empty());
   }
@@ -225,16 +225,19 @@ TEST_F(BusFault, PortVanishesMidRun) {
   ExpectAppReset("port_fail=4", {}, 0, Range(3, 9), 51);
 }
 
-// A write cycle of 80 ms outlasts the 51 ms wait: the chip ignores its
+// A write cycle of 200 ms outlasts the 51 ms wait: the chip ignores its
 // control byte while busy. Which transactions meet a busy chip depends on
 // timing; the output must still list each of them. /F polls until the same
-// limit and then goes on alike.
+// limit and then goes on alike. The simulated clock runs only 5 times faster
+// than real time here: on a busy machine, and under Wine, the program's own
+// time between a page and the next then stays well inside the cycle.
 TEST_F(BusFault, WriteCycleLongerThanTheWait) {
-  ExpectSomeFailure("write_ms=80", {}, 6, 60);
-  ExpectSomeFailure("write_ms=80", {"/E"}, 0, 61);
-  ExpectSomeFailure("write_ms=80", {"/E", "/F"}, 0, 64);
-  ExpectSomeFailure("write_ms=80", {"/B"}, 6, 62);
-  ExpectAppReset("write_ms=80", {}, 0, std::nullopt, 63);
+  const std::string faults = "write_ms=200;speed=5";
+  ExpectSomeFailure(faults, {}, 6, 60);
+  ExpectSomeFailure(faults, {"/E"}, 0, 61);
+  ExpectSomeFailure(faults, {"/E", "/F"}, 0, 64);
+  ExpectSomeFailure(faults, {"/B"}, 6, 62);
+  ExpectAppReset(faults, {}, 0, std::nullopt, 63);
 }
 
 // Each inversion switch without the inverting circuit, and each inverting

@@ -43,11 +43,11 @@ class ProgrammerRun : public ScratchDirectory {
         serial_file = file;
         continue;
       }
-      EXPECT_EQ(MaskDelayCount(run.out), MaskDelayCount(serial.out));
+      EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out), MaskDelayCount(serial.out));
       EXPECT_EQ(run.status, serial.status);
       EXPECT_EQ(run.err, serial.err);
-      EXPECT_EQ(ReadFile("chip.bin"), serial_chip);
-      EXPECT_EQ(ReadFile("app.bin"), serial_app);
+      EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("chip.bin"), serial_chip);
+      EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("app.bin"), serial_app);
       EXPECT_EQ(file, serial_file);
     }
   }
@@ -79,11 +79,11 @@ TEST_F(ProgrammerRun, EveryJobAsOnASerialPort) {
 TEST_F(ProgrammerRun, UnpluggedMidRunFailsTheJob) {
   WriteFile("dump.bin", PatternImage(53));
   ProgramRun run = Run({.arguments = {"dump.bin", "/PORT:ch341a"}, .sim = "unplug=11"});
-  EXPECT_EQ(MaskDelayCount(run.out),
-            RunHead() +
-                Lines({"Eeprom dump size: OK", "", "Page mode. Writing eeprom...",
-                       ">>>>>error at 168:80", "", "ERROR: Write eeprom failed!"}) +
-                Closing());
+  EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out),
+                      RunHead() +
+                          Lines({"Eeprom dump size: OK", "", "Page mode. Writing eeprom...",
+                                 ">>>>>error at 168:80", "", "ERROR: Write eeprom failed!"}) +
+                          Closing());
   EXPECT_EQ(run.status, 6);
   EXPECT_EQ(run.err, kGone);
 
@@ -94,10 +94,11 @@ TEST_F(ProgrammerRun, UnpluggedMidRunFailsTheJob) {
   EXPECT_EQ(run.err, kGone);
 
   run = Run({.arguments = {"read.bin", "/R", "/PORT:ch341a"}, .sim = "unplug=2"});
-  EXPECT_EQ(MaskDelayCount(run.out), RunHead() +
-                                         Lines({"", "Reading eeprom...", ">error at 168:128", "",
-                                                "ERROR: Read eeprom failed!"}) +
-                                         Closing());
+  EXPECT_PRED_FORMAT2(
+      TextsMatch, MaskDelayCount(run.out),
+      RunHead() +
+          Lines({"", "Reading eeprom...", ">error at 168:128", "", "ERROR: Read eeprom failed!"}) +
+          Closing());
   EXPECT_EQ(run.status, 7);
   EXPECT_EQ(run.err, kGone);
   EXPECT_FALSE(fs::exists(Path("read.bin")));

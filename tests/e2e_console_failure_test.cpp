@@ -101,15 +101,16 @@ TEST_F(ConsoleFailure, PromptInputFailsAfterAWrite) {
   WriteFile("dump.bin", image);
   const ProgramRun closed =
       Run({.arguments = {"dump.bin"}, .sim = "save=chip.bin", .stdin_path = ""});
-  EXPECT_EQ(MaskDelayCount(closed.out), PageHead() + Lines({Marks(64), "Done."}) + Closing());
+  EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(closed.out),
+                      PageHead() + Lines({Marks(64), "Done."}) + Closing());
   EXPECT_EQ(closed.status, 1);
   EXPECT_EQ(closed.signal, 0);
   EXPECT_NE(closed.err.find("cannot read standard input"), std::string::npos) << closed.err;
-  EXPECT_EQ(ReadFile("chip.bin"), image);
+  EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("chip.bin"), image);
 
   const ProgramRun directory = Run({.arguments = {"dump.bin"}, .sim = "nack=3", .stdin_path = "."});
-  EXPECT_EQ(
-      MaskDelayCount(directory.out),
+  EXPECT_PRED_FORMAT2(
+      TextsMatch, MaskDelayCount(directory.out),
       PageHead() + Lines({">>error at 168:32", "", "ERROR: Write eeprom failed!"}) + Closing());
   EXPECT_EQ(directory.status, 1);
   EXPECT_EQ(directory.signal, 0);

@@ -16,7 +16,7 @@ using ConsoleRun = ScratchDirectory;
 
 TEST_F(ConsoleRun, NoArgumentsPrintsUsageAndPromptWithoutTimer) {
   const ProgramRun run = Run({});
-  EXPECT_EQ(run.out, Banner() + Usage() + Lines({"Hit <Enter> to exit..."}));
+  EXPECT_PRED_FORMAT2(TextsMatch, run.out, Banner() + Usage() + Lines({"Hit <Enter> to exit..."}));
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
 }
@@ -65,7 +65,8 @@ TEST_F(ConsoleRun, DumpFileErrors) {
   for (const Case& c : all) {
     SCOPED_TRACE(c.argument);
     const ProgramRun run = Run({.arguments = {c.argument}});
-    EXPECT_EQ(MaskDelayCount(run.out), RunHead() + Lines({c.message}) + Closing());
+    EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out),
+                        RunHead() + Lines({c.message}) + Closing());
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.err, c.err);
   }
@@ -74,8 +75,8 @@ TEST_F(ConsoleRun, DumpFileErrors) {
 TEST_F(ConsoleRun, FullSizeDumpGoesOnToTheBus) {
   WriteFile("dump.bin", PatternImage(1));
   const ProgramRun run = Run({.arguments = {"dump.bin"}, .sim = "chip=absent"});
-  EXPECT_EQ(
-      MaskDelayCount(run.out),
+  EXPECT_PRED_FORMAT2(
+      TextsMatch, MaskDelayCount(run.out),
       RunHead() + Lines({"Eeprom dump size: OK", "ERROR: Eeprom not available!"}) + Closing());
   EXPECT_EQ(run.status, 5);
 }
@@ -125,7 +126,8 @@ TEST_F(ConsoleRun, StandardInputAtThePrompt) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.scenario);
     const ProgramRun run = Run({.stdin_path = c.stdin_path});
-    EXPECT_EQ(run.out, Banner() + Usage() + Lines({"Hit <Enter> to exit..."}));
+    EXPECT_PRED_FORMAT2(TextsMatch, run.out,
+                        Banner() + Usage() + Lines({"Hit <Enter> to exit..."}));
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.signal, 0);
     EXPECT_EQ(run.err.find("cannot read standard input") != std::string::npos, c.status != 0)
@@ -139,7 +141,8 @@ TEST_F(ConsoleRun, HelpArgumentsPrintTheUsage) {
   for (const char* argument : {"/?", "-h", "--help"}) {
     SCOPED_TRACE(argument);
     const ProgramRun run = Run({.arguments = {argument, "/R"}});
-    EXPECT_EQ(run.out, Banner() + Usage() + Lines({"Hit <Enter> to exit..."}));
+    EXPECT_PRED_FORMAT2(TextsMatch, run.out,
+                        Banner() + Usage() + Lines({"Hit <Enter> to exit..."}));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
   }
@@ -147,7 +150,7 @@ TEST_F(ConsoleRun, HelpArgumentsPrintTheUsage) {
   WriteFile("-h", image);
   const ProgramRun run = Run({.arguments = {"./-h"}, .sim = "save=chip.bin"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(ReadFile("chip.bin"), image);
+  EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("chip.bin"), image);
 }
 
 // Where a newcomer is left guessing, standard error says what happened while

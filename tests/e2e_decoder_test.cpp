@@ -78,7 +78,7 @@ TEST_F(DecodedRun, PageModeTraceCarriesTheImage) {
   EXPECT_EQ(transactions, 1 + 64) << "the probe, then one transaction per page";
   EXPECT_EQ(stops, transactions) << "the trace must last past the last STOP";
   EXPECT_EQ(refused, 0);
-  EXPECT_EQ(replayed, image);
+  EXPECT_PRED_FORMAT2(BytesMatch, replayed, image);
 }
 
 // Each frame's 7-bit address, the bytes after it and whether its last byte
@@ -164,7 +164,7 @@ TEST_F(DecodedRun, FastWritesPollUntilTheFirstAcknowledge) {
   int transactions = 0;
   int stops = 0;
   int refused = 0;
-  EXPECT_EQ(Replay(decoded, transactions, stops, refused), image);
+  EXPECT_PRED_FORMAT2(BytesMatch, Replay(decoded, transactions, stops, refused), image);
   EXPECT_EQ(refused, refused_polls);
 }
 

@@ -42,8 +42,8 @@ TEST_F(Diagnosis, EachWiringGetsItsOwnFinding) {
     SCOPED_TRACE(std::string(c.sim) + (c.switches.empty() ? "" : " with " + c.switches[0]));
     const Bytes before = RandomBytes(80, 1024);
     const ImageWrite write = WriteImage(RandomBytes(81, 1024), before, c.switches, c.sim);
-    EXPECT_EQ(
-        MaskDelayCount(write.run.out),
+    EXPECT_PRED_FORMAT2(
+        TextsMatch, MaskDelayCount(write.run.out),
         RunHead() +
             Lines({"Eeprom dump size: OK", c.status == 4 ? "ERROR: Circuit not found or bus error!"
                                                          : "ERROR: Eeprom not available!"}) +

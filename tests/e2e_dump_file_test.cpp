@@ -35,7 +35,8 @@ class DumpFile : public ScratchDirectory {
   void ExpectRejected(const FileCase& c, bool as_nobody = false) {
     SCOPED_TRACE(c.scenario);
     const ProgramRun run = Run({.arguments = {c.argument}, .as_nobody = as_nobody});
-    EXPECT_EQ(MaskDelayCount(run.out), RunHead() + Lines({c.message}) + Closing());
+    EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out),
+                        RunHead() + Lines({c.message}) + Closing());
     EXPECT_EQ(run.status, c.status);
     // A wrong size is the one rejection explained on standard error.
     if (c.status == 3) {
@@ -116,13 +117,13 @@ TEST_P(OddName, MissingIsErrorOneAndPresentIsWritten) {
   const Bytes image = PatternImage(4);
   WriteFile(name, image);
   const ProgramRun run = Run({.arguments = {name}, .sim = "save=chip.bin"});
-  EXPECT_EQ(MaskDelayCount(run.out),
-            RunHead() +
-                Lines({"Eeprom dump size: OK", "", "Page mode. Writing eeprom...",
-                       std::string(64, '>'), "Done."}) +
-                Closing());
+  EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out),
+                      RunHead() +
+                          Lines({"Eeprom dump size: OK", "", "Page mode. Writing eeprom...",
+                                 std::string(64, '>'), "Done."}) +
+                          Closing());
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(ReadFile("chip.bin"), image);
+  EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("chip.bin"), image);
 }
 
 std::string NameOf(const ::testing::TestParamInfo<const char*>& param) {

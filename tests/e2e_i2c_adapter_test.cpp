@@ -80,18 +80,18 @@ TEST_F(I2cRun, JobsAsThroughTheSerialPort) {
     SCOPED_TRACE(c.arguments.front() + " " + c.arguments[1] + " " + c.sim);
     const ProgramRun run =
         Run({.arguments = c.arguments, .sim = c.sim + ";save=chip.bin;app_save=app.bin"});
-    EXPECT_EQ(MaskDelayCount(run.out), RunHead() + c.out + Closing());
+    EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out), RunHead() + c.out + Closing());
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.err, c.err);
     if (c.chip.empty()) {
       Bytes app(16, 0x00);
       std::fill_n(app.begin(), 10, 0xFF);
-      EXPECT_EQ(ReadFile("app.bin"), app);
+      EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("app.bin"), app);
     } else {
-      EXPECT_EQ(ReadFile("chip.bin"), c.chip);
+      EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("chip.bin"), c.chip);
     }
   }
-  EXPECT_EQ(ReadFile("copy.bin"), image);
+  EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("copy.bin"), image);
 }
 
 // The adapter's side, each with its line on standard error: no chip (also
@@ -160,12 +160,12 @@ TEST_F(I2cRun, AdapterSideFailures) {
     std::vector<std::string> arguments = c.arguments;
     arguments.push_back("/PORT:i2c-1");
     const ProgramRun run = Run({.arguments = arguments, .sim = c.sim + ";save=chip.bin"});
-    EXPECT_EQ(MaskDelayCount(run.out), RunHead() + c.out + Closing());
+    EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out), RunHead() + c.out + Closing());
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.err, Err(c.err));
   }
-  EXPECT_EQ(ReadFile("copy.bin"), image);
-  EXPECT_EQ(ReadFile("chip.bin"), image);
+  EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("copy.bin"), image);
+  EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("chip.bin"), image);
 }
 
 }  // namespace

@@ -57,7 +57,7 @@ class PortRun : public ScratchDirectory {
   // The real program on the pseudo-terminal.
   ProgramRun RealRun() const {
     WriteFile("dump.bin", PatternImage(9));
-    return Run({.command = {EBRILO_PATH}, .arguments = {"dump.bin", "/PORT:" + pty_}});
+    return Run({.command = {RealProgram()}, .arguments = {"dump.bin", "/PORT:" + pty_}});
   }
 
   void PlantLock(pid_t pid) const {
@@ -78,7 +78,7 @@ TEST_F(PortRun, PageModeRunThroughAnyNameIsTheRunWithout) {
   const Bytes image = PatternImage(7);
   const ProgramRun plain = Write(image, {});
   ASSERT_EQ(plain.status, 0);
-  ASSERT_EQ(ReadFile("chip.bin"), image);
+  ASSERT_PRED_FORMAT2(BytesMatch, ReadFile("chip.bin"), image);
   const std::string link = Path("usb-Maker_Adapter_A1B2-if00-port0");
   fs::create_symlink(pty_, link);
   const std::vector<std::string> names = WindowsTarget()
@@ -86,10 +86,10 @@ TEST_F(PortRun, PageModeRunThroughAnyNameIsTheRunWithout) {
                                              : std::vector<std::string>{pty_, link};
   for (const std::string& name : names) {
     const ProgramRun run = Write(image, {"/port:COM3", "/PORT:" + name});
-    EXPECT_EQ(MaskDelayCount(run.out), MaskDelayCount(plain.out)) << name;
+    EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out), MaskDelayCount(plain.out)) << name;
     EXPECT_EQ(run.err, "") << name;
     EXPECT_EQ(run.status, 0) << name;
-    EXPECT_EQ(ReadFile("chip.bin"), image) << name;
+    EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("chip.bin"), image) << name;
   }
 }
 
@@ -97,7 +97,7 @@ TEST_F(PortRun, PageModeRunThroughAnyNameIsTheRunWithout) {
 TEST_F(PortRun, EmptyNameEndsLikeAPortThatWillNotOpen) {
   WriteFile("dump.bin", PatternImage(8));
   const ProgramRun run = Run({.arguments = {"dump.bin", "/PORT:"}});
-  EXPECT_EQ(MaskDelayCount(run.out), NoCircuitRun());
+  EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out), NoCircuitRun());
   EXPECT_EQ(run.status, 4);
   EXPECT_TRUE(run.err.starts_with("ebrilo: cannot open port '': ")) << run.err;
   EXPECT_TRUE(run.err.ends_with("\r\n")) << run.err;
@@ -131,7 +131,7 @@ TEST_F(PortRun, RealPortLockFileLiveAndStale) {
   std::cout << run.err;
   EXPECT_EQ(run.err, "ebrilo: cannot open " + pty_ + ": held by process " +
                          std::to_string(getpid()) + " (" + lock_path_ + ")\r\n");
-  EXPECT_EQ(MaskDelayCount(run.out), NoCircuitRun());
+  EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out), NoCircuitRun());
   EXPECT_EQ(run.status, 4);
   EXPECT_TRUE(fs::exists(lock_path_));
 
@@ -147,7 +147,7 @@ TEST_F(PortRun, RealPortLockFileLiveAndStale) {
                          ", which no longer runs; taken over\r\nebrilo: " + pty_ +
                          ": its modem lines cannot be driven: Inappropriate ioctl for device (a "
                          "device that has no modem lines)\r\n");
-  EXPECT_EQ(MaskDelayCount(run.out), NoCircuitRun());
+  EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out), NoCircuitRun());
   EXPECT_EQ(run.status, 4);
   EXPECT_FALSE(fs::exists(lock_path_));
 }
@@ -176,7 +176,7 @@ TEST_F(PortRun, WindowsProgramReachesComTwelve) {
   WriteFile("dump.bin", PatternImage(10));
   const ProgramRun run = Run({.command = command, .arguments = {"dump.bin", "/PORT:COM12"}});
   fs::remove(com12);
-  EXPECT_EQ(MaskDelayCount(run.out), NoCircuitRun());
+  EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out), NoCircuitRun());
   EXPECT_EQ(run.status, 4);
   EXPECT_EQ(run.err,
             "ebrilo: \\\\.\\COM12: its modem lines cannot be driven: Request not "

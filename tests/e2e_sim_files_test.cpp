@@ -75,10 +75,10 @@ TEST_F(SimFiles, UnusableFileStopsTheRunBeforeThePortOpens) {
   for (const auto& [sim, error] : cases) {
     const ProgramRun run = Run({.arguments = {"dump.bin"}, .sim = sim});
     EXPECT_EQ(run.status, 125) << sim;
-    EXPECT_EQ(MaskDelayCount(run.out), UpToThePort()) << sim;
+    EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out), UpToThePort()) << sim;
     EXPECT_EQ(run.err, "ebrilo-sim: " + error + "\n") << sim;
   }
-  EXPECT_EQ(ReadFile("old.bin"), old_image);
+  EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("old.bin"), old_image);
   EXPECT_EQ(Names(), names);
 }
 
@@ -141,9 +141,9 @@ TEST_F(SimFiles, FullDiskNeverCutsTheSavedImageShort) {
   }
   ProgramRun run = Run({.arguments = {"dump.bin"}, .sim = "load=disk/chip.bin;save=disk/chip.bin"});
   EXPECT_EQ(run.status, 125);
-  EXPECT_EQ(MaskDelayCount(run.out), UpToThePort());
+  EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out), UpToThePort());
   EXPECT_EQ(run.err, "ebrilo-sim: cannot write 'disk/chip.bin': No space left on device\n");
-  EXPECT_EQ(ReadFile("disk/chip.bin"), old_image);
+  EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("disk/chip.bin"), old_image);
 
   std::filesystem::remove(Path("disk/filler"));
   run = Run({.arguments = {"dump.bin"},
@@ -152,7 +152,7 @@ TEST_F(SimFiles, FullDiskNeverCutsTheSavedImageShort) {
   EXPECT_NE(run.out.find("Done."), std::string::npos);
   // Wine gives a reason of its own for a write that fills the disk part way.
   EXPECT_TRUE(run.err.starts_with("ebrilo-sim: cannot write trace 'disk/run.vcd': ")) << run.err;
-  EXPECT_EQ(ReadFile("disk/chip.bin"), image);
+  EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("disk/chip.bin"), image);
   EXPECT_EQ(Names("disk"), std::set<std::string>{"chip.bin"});
 }
 

@@ -35,11 +35,11 @@ std::string PageModeHead() {
 TEST_F(VerifyRun, ChipThatHoldsTheImagePasses) {
   const Bytes image = PatternImage(21);
   const ProgramRun run = Write(image, {"/V"}, "");
-  EXPECT_EQ(
-      MaskDelayCount(run.out),
+  EXPECT_PRED_FORMAT2(
+      TextsMatch, MaskDelayCount(run.out),
       PageModeHead() + Lines({Marks(64), "Verifying eeprom...", Marks(8), "Done."}) + Closing());
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(ReadFile("chip.bin"), image);
+  EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("chip.bin"), image);
 }
 
 // Write-protected: every page acknowledged, nothing stored. Every page of
@@ -51,12 +51,12 @@ TEST_F(VerifyRun, WriteProtectedChipFails) {
     mismatches += Lines({"mismatch at " + std::to_string(168 + page / 16 * 2) + ":" +
                          std::to_string(page % 16 * 16)});
   }
-  EXPECT_EQ(MaskDelayCount(run.out),
-            PageModeHead() + Lines({Marks(64), "Verifying eeprom...", Marks(8)}) + mismatches +
-                Lines({"Differing bytes: 1024", kWriteFailed}) + Closing());
+  EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out),
+                      PageModeHead() + Lines({Marks(64), "Verifying eeprom...", Marks(8)}) +
+                          mismatches + Lines({"Differing bytes: 1024", kWriteFailed}) + Closing());
   EXPECT_EQ(run.status, 6);
   EXPECT_EQ(run.err, kWpPinHint);
-  EXPECT_EQ(ReadFile("chip.bin"), Bytes(1024, 0xFF));
+  EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("chip.bin"), Bytes(1024, 0xFF));
 }
 
 // With /E a refused page is listed and the write goes on; the verify then
@@ -65,16 +65,16 @@ TEST_F(VerifyRun, WriteProtectedChipFails) {
 // stored nothing.
 TEST_F(VerifyRun, WeakCellAndIgnoredErrorFailWithIgnoreErrors) {
   ProgramRun weak = Write(PatternImage(23), {"/V"}, "weak=300");
-  EXPECT_EQ(MaskDelayCount(weak.out),
-            PageModeHead() +
-                Lines({Marks(64), "Verifying eeprom...", Marks(8), "mismatch at 170:32",
-                       "Differing bytes: 1", kWriteFailed}) +
-                Closing());
+  EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(weak.out),
+                      PageModeHead() +
+                          Lines({Marks(64), "Verifying eeprom...", Marks(8), "mismatch at 170:32",
+                                 "Differing bytes: 1", kWriteFailed}) +
+                          Closing());
   EXPECT_EQ(weak.err, "");
 
   const ProgramRun run = Write(PatternImage(23), {"/E", "/v"}, "weak=300;nack=3");
-  EXPECT_EQ(
-      MaskDelayCount(run.out),
+  EXPECT_PRED_FORMAT2(
+      TextsMatch, MaskDelayCount(run.out),
       PageModeHead() +
           Lines({">>error at 168:32", Marks(61), "Verifying eeprom...", Marks(8),
                  "mismatch at 168:32", "mismatch at 170:32", "Differing bytes: 17", kWriteFailed}) +
@@ -86,10 +86,11 @@ TEST_F(VerifyRun, WeakCellAndIgnoredErrorFailWithIgnoreErrors) {
 // the probe and 64 pages) fails the write.
 TEST_F(VerifyRun, FailedReadFailsTheWrite) {
   const ProgramRun run = Write(PatternImage(24), {"/V"}, "port_fail=65");
-  EXPECT_EQ(MaskDelayCount(run.out),
-            PageModeHead() +
-                Lines({Marks(64), "Verifying eeprom...", "error at 168:0", "", kWriteFailed}) +
-                Closing());
+  EXPECT_PRED_FORMAT2(
+      TextsMatch, MaskDelayCount(run.out),
+      PageModeHead() +
+          Lines({Marks(64), "Verifying eeprom...", "error at 168:0", "", kWriteFailed}) +
+          Closing());
   EXPECT_EQ(run.status, 6);
 }
 
@@ -98,8 +99,9 @@ TEST_F(VerifyRun, FailedReadFailsTheWrite) {
 // start at 0x00, and read back the bits they leave undefined inverted.
 TEST_F(VerifyRun, AppResetVerified) {
   ProgramRun run = Run({.arguments = {"/P", "/V"}, .sim = "app_save=app.bin"});
-  EXPECT_EQ(MaskDelayCount(run.out),
-            RunHead() + Lines({"", "Resetting APP...", "Verifying APP...", "Done."}) + Closing());
+  EXPECT_PRED_FORMAT2(
+      TextsMatch, MaskDelayCount(run.out),
+      RunHead() + Lines({"", "Resetting APP...", "Verifying APP...", "Done."}) + Closing());
   EXPECT_EQ(run.status, 0);
 
   run = Run({.arguments = {"/P", "/V"}, .sim = "wp"});
@@ -107,9 +109,9 @@ TEST_F(VerifyRun, AppResetVerified) {
   for (int index = 0; index < 10; ++index) {
     mismatches += Lines({"mismatch at " + std::to_string(index) + " 184:" + std::to_string(index)});
   }
-  EXPECT_EQ(MaskDelayCount(run.out),
-            RunHead() + Lines({"", "Resetting APP...", "Verifying APP..."}) + mismatches +
-                Lines({"Differing bytes: 10", kWriteFailed}) + Closing());
+  EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out),
+                      RunHead() + Lines({"", "Resetting APP...", "Verifying APP..."}) + mismatches +
+                          Lines({"Differing bytes: 10", kWriteFailed}) + Closing());
   EXPECT_EQ(run.status, 6);
   EXPECT_EQ(run.err, kWpPinHint);
 }

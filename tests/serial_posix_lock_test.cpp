@@ -105,10 +105,13 @@ class PortLock : public testing::Test {
     unlink(lock_path_.c_str());
   }
 
+  // The lock goes before the pseudo-terminal: once it is closed, another
+  // test (of this run or of another on the machine) may get its number and
+  // take a lock of the same name.
   void TearDown() override {
     CLOSECOM();
-    close(master_);
     unlink(lock_path_.c_str());
+    close(master_);
   }
 
   // The second program: it tries to take the port, then to drive its lines.

@@ -17,6 +17,7 @@
 #include "platform/platform.h"
 #include "sim/sim.h"
 #include "tests/fakes/fake_clock.h"
+#include "tests/first_difference.h"
 #include "timing/delay.h"
 
 namespace {
@@ -212,7 +213,7 @@ TEST_F(SimBus, PagedWriterWithIgnoreErrors) {
   ignore_errors = true;
   EXPECT_TRUE(WriteImagePaged(image, 1023));
   for (std::size_t i = 0; i < image.size(); ++i) {
-    EXPECT_EQ(SimData()[i], i >= 16 && i < 32 ? 0xFF : image[i]) << i;
+    ASSERT_EQ(SimData()[i], i >= 16 && i < 32 ? 0xFF : image[i]) << i;
   }
 }
 
@@ -497,11 +498,11 @@ TEST_F(AckPolling, GivesUpWhereTheFixedWaitEnds) {
       expected += at < outcomes[0].log.size() ? " " : "";
     }
     EXPECT_FALSE(outcomes[0].log.empty());
-    EXPECT_EQ(outcomes[1].log, expected);
+    EXPECT_PRED_FORMAT2(TextsMatch, outcomes[1].log, expected);
     EXPECT_EQ(outcomes[1].result, outcomes[0].result);
-    EXPECT_EQ(outcomes[1].clock, outcomes[0].clock);
+    EXPECT_PRED_FORMAT2(TextsMatch, outcomes[1].clock, outcomes[0].clock);
     EXPECT_EQ(outcomes[1].ticks, outcomes[0].ticks);
-    EXPECT_EQ(outcomes[1].data, outcomes[0].data);
+    EXPECT_PRED_FORMAT2(BytesMatch, outcomes[1].data, outcomes[0].data);
   }
 }
 

@@ -45,8 +45,8 @@ std::string OutputOfExit(const std::function<void()>& body, int status) {
         body();
       },
       testing::ExitedWithCode(status), "");
-  std::ifstream file(path, std::ios::binary);
   std::ostringstream output;
-  output << file.rdbuf();
+  output << std::ifstream(path, std::ios::binary).rdbuf();
+  std::remove(path.c_str());
   return output.str();
 }

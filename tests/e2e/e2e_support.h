@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/e2e/program_run.h"
+#include "tests/first_difference.h"
 
 using Bytes = std::vector<std::uint8_t>;
 

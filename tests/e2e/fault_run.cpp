@@ -81,7 +81,8 @@ std::string CheckAppReset(const ProgramRun& run, const Bytes& before, const Byte
     return "the APP registers were not saved\n";
   }
   if (run.status == 4 || run.status == 5) {
-    std::string problems = out == OpeningFailure(run.status) ? "" : "output:\n" + out + "\n";
+    const std::string difference = TextDifference(out, OpeningFailure(run.status));
+    std::string problems = difference.empty() ? "" : "the output and the expected " + difference;
     return problems + (after == before ? "" : "registers changed by a run that never opened\n");
   }
   const std::string head = RunHead() + Lines({"", "Resetting APP..."});
@@ -89,12 +90,12 @@ std::string CheckAppReset(const ProgramRun& run, const Bytes& before, const Byte
   if (run.status != 0 || !out.starts_with(head) || !out.ends_with(tail) ||
       out.size() < head.size() + tail.size()) {
     return "status " + std::to_string(run.status) + ", signal " + std::to_string(run.signal) +
-           ", output:\n" + out + "\n";
+           ", output: " + HeadOrTailDifference(out, head, tail);
   }
   const auto failed = ListedRegisters(
       std::string_view(out).substr(head.size(), out.size() - head.size() - tail.size()));
   if (!failed) {
-    return "unexpected lines in:\n" + out + "\n";
+    return "unexpected lines after the head: " + TextAround(out, head.size()) + "\n";
   }
   std::string problems;
   if (expected_failed && *failed != *expected_failed) {

@@ -193,6 +193,11 @@ std::vector<std::string> ProgramCommand() {
   return command;
 }
 
+std::string RealProgram() {
+  const char* configured = std::getenv("EBRILO_E2E_REAL");
+  return configured != nullptr && *configured != '\0' ? configured : EBRILO_PATH;
+}
+
 ProgramRun RunProgram(const std::string& directory, const ProgramSetup& setup) {
   int out_pipe[2];
   int err_pipe[2];

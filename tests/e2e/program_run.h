@@ -61,5 +61,10 @@ struct ProgramSetup {
 // beside these tests. Split at spaces.
 std::vector<std::string> ProgramCommand();
 
+// The real program, ebrilo, for the runs on pseudo-terminals and emulated
+// devices: EBRILO_E2E_REAL when set (such as the sanitizer build's), else
+// the ebrilo built beside these tests.
+std::string RealProgram();
+
 // Runs it in directory, with the setup's arguments, environment and streams.
 ProgramRun RunProgram(const std::string& directory, const ProgramSetup& setup);

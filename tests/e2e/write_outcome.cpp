@@ -149,7 +149,10 @@ std::string CheckImageWrite(const ImageWrite& write, WriteReport& report) {
         Lines({"Eeprom dump size: OK", run.status == 4 ? "ERROR: Circuit not found or bus error!"
                                                        : "ERROR: Eeprom not available!"}) +
         Closing();
-    return (out == expected ? "" : "output of the failed bus opening:\n" + out + "\n") +
+    const std::string difference = TextDifference(out, expected);
+    return (difference.empty()
+                ? ""
+                : "output of the failed bus opening and the expected " + difference) +
            CheckChip(write, report);
   }
   if (run.status != 0 && run.status != 6) {
@@ -159,11 +162,11 @@ std::string CheckImageWrite(const ImageWrite& write, WriteReport& report) {
   const std::string tail = Lines({stopped ? "ERROR: Write eeprom failed!" : "Done."}) + Closing();
   const std::string head = Head(write.byte_mode);
   if (!out.starts_with(head) || !out.ends_with(tail) || out.size() < head.size() + tail.size()) {
-    return "unexpected output for " + ended + ":\n" + out + "\n";
+    return "unexpected output for " + ended + ": " + HeadOrTailDifference(out, head, tail);
   }
   const std::string progress = out.substr(head.size(), out.size() - head.size() - tail.size());
   if (!ParseProgress(write.byte_mode, progress, report.failed)) {
-    return "unreadable progress:\n" + progress + "\n";
+    return "unreadable progress: " + TextAround(progress, 0) + "\n";
   }
   report.attempted = WriteUnits(write.byte_mode);
   if (stopped && !report.failed.empty()) {
@@ -182,7 +185,8 @@ std::string CheckImageWrite(const ImageWrite& write, WriteReport& report) {
   // a mark wherever one is due.
   const std::string expected = ProgressFor(write.byte_mode, report.failed, report.attempted);
   if (progress != expected) {
-    problems += "progress:\n" + progress + "\ndoes not match its own failures:\n" + expected + "\n";
+    problems +=
+        "the progress and the one its own failures make " + TextDifference(progress, expected);
   }
   return problems + CheckChip(write, report);
 }

@@ -16,9 +16,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <deque>
 #include <filesystem>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "sim/sim.h"
@@ -28,10 +30,8 @@ namespace {
 // Descriptors as sysfs gives them: device, configuration, interfaces and
 // endpoints. The CH341A's interface 0 has bulk OUT 0x02 and IN 0x82 of 32
 // bytes and an interrupt IN 0x81; no strings, device version 3.04.
-constexpr const char* kRootHub =
-    "P: /devices/pci0000:00/0000:00:14.0/usb1\n"
-    "E: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\nE: BUSNUM=001\nE: DEVNUM=001\n"
-    "A: busnum=1\nA: devnum=1\nA: speed=480\nA: bConfigurationValue=1\n"
+constexpr const char* kDevices = "P: /devices/pci0000:00/0000:00:14.0/";
+constexpr const char* kRootHubDescriptors =
     "A: idVendor=1d6b\nA: idProduct=0002\n"
     "H: descriptors=12010002090001406B1D02000605030201010902190"
     "0010100E0000904000001090000000705810304000C\n";
@@ -42,12 +42,7 @@ constexpr const char* kHub =
     "A: idVendor=05e3\nA: idProduct=0608\n"
     "H: descriptors=1201000209000140E30508067760000100010902190"
     "0010100E0320904000001090000000705810301000C\n";
-constexpr const char* kProgrammer =
-    "P: /devices/pci0000:00/0000:00:14.0/usb1/1-4/1-4.2\n"
-    "N: bus/usb/001/005\n"
-    "E: DEVNAME=/dev/bus/usb/001/005\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\n"
-    "E: BUSNUM=001\nE: DEVNUM=005\n"
-    "A: busnum=1\nA: devnum=5\nA: speed=12\nA: bConfigurationValue=1\n"
+constexpr const char* kProgrammerDescriptors =
     "A: idVendor=1a86\nA: idProduct=5512\n"
     "H: descriptors=12011001FF000008861A1255040300000001090227000101008030090"
     "4000003FF010200070582022000000705020220000007058103080001\n";
@@ -61,6 +56,62 @@ constexpr const char* kSerialMode =
     "H: descriptors=12011001FF000008861A2375640200020001090227000101008031090"
     "4000003FF010200070582022000000705020220000007058103080001\n";
 constexpr const char* kNode = "/dev/bus/usb/001/005";
+// Programmers whose places sort otherwise as text, the first in the order of
+// their numbers holding the chip, and the root hubs of their buses.
+constexpr struct {
+  const char* place;
+  int device;
+} kPlacesApart[] = {{"10-1", 2}, {"2-1", 2}, {"1-10", 6}, {"1-9", 7}};
+constexpr const char* kPlacesApartNode = "/dev/bus/usb/001/007";
+
+std::string Number(int number, const char* format) {
+  char text[8];
+  std::snprintf(text, sizeof text, format, number);
+  return text;
+}
+
+// The sysfs entry of a device at bus's root hub (place empty) or at a
+// place such as 1-4.2, numbered device on its bus.
+std::string UsbDevice(int bus, const std::string& place, int device, const char* speed) {
+  std::string path = "usb" + std::to_string(bus);
+  for (std::size_t dot = place.find('.'); dot != std::string::npos;
+       dot = place.find('.', dot + 1)) {
+    path += "/" + place.substr(0, dot);
+  }
+  const std::string node = "bus/usb/" + Number(bus, "%03d") + "/" + Number(device, "%03d");
+  return kDevices + path + (place.empty() ? "" : "/" + place) + "\n" +
+         (place.empty() ? "" : "N: " + node + "\nE: DEVNAME=/dev/" + node + "\n") +
+         "E: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\nE: BUSNUM=" + Number(bus, "%03d") +
+         "\nE: DEVNUM=" + Number(device, "%03d") + "\nA: busnum=" + std::to_string(bus) +
+         "\nA: devnum=" + std::to_string(device) + "\nA: speed=" + speed +
+         "\nA: bConfigurationValue=1\n";
+}
+
+std::string RootHub(int bus) {
+  return UsbDevice(bus, "", 1, "480") + kRootHubDescriptors;
+}
+
+std::string Programmer(const std::string& place, int device) {
+  return UsbDevice(std::stoi(place), place, device, "12") + kProgrammerDescriptors;
+}
+
+// The devices of the testbed, separated by empty lines.
+std::string Devices(const EmulatedUsb& usb) {
+  std::string devices = RootHub(1) + "\n" + kHub;
+  if (usb.programmer) {
+    devices += "\n" + Programmer("1-4.2", 5);
+  }
+  if (usb.serial_mode) {
+    devices += std::string("\n") + kSerialMode;
+  }
+  if (usb.places_apart) {
+    devices += "\n" + RootHub(2) + "\n" + RootHub(10);
+    for (const auto& programmer : kPlacesApart) {
+      devices += "\n" + Programmer(programmer.place, programmer.device);
+    }
+  }
+  return devices;
+}
 
 UMockdevTestbed* testbed = nullptr;
 UMockdevIoctlBase* handler = nullptr;
@@ -217,22 +268,16 @@ void OpenToAll(const std::string& root) {
 void EmulatedUsbStart(const EmulatedUsb& usb) {
   faults = usb;
   testbed = umockdev_testbed_new();
-  std::string devices = std::string(kRootHub) + "\n" + kHub;
-  if (usb.programmer) {
-    devices += std::string("\n") + kProgrammer;
-  }
-  if (usb.serial_mode) {
-    devices += std::string("\n") + kSerialMode;
-  }
   GError* error = nullptr;
-  if (!umockdev_testbed_add_from_string(testbed, devices.c_str(), &error)) {
+  if (!umockdev_testbed_add_from_string(testbed, Devices(usb).c_str(), &error)) {
     g_error("umockdev: %s", error->message);
   }
-  if (usb.programmer) {
+  if (usb.programmer || usb.places_apart) {
     handler = umockdev_ioctl_base_new();
     g_signal_connect(handler, "handle-ioctl", G_CALLBACK(OnIoctl), nullptr);
     g_signal_connect(handler, "client-connected", G_CALLBACK(OnConnected), nullptr);
-    if (!umockdev_testbed_attach_ioctl(testbed, kNode, handler, &error)) {
+    const char* node = usb.programmer ? kNode : kPlacesApartNode;
+    if (!umockdev_testbed_attach_ioctl(testbed, node, handler, &error)) {
       g_error("umockdev: %s", error->message);
     }
   }

@@ -8,8 +8,11 @@
 #pragma once
 
 struct EmulatedUsb {
-  bool programmer = true;       // a 1a86:5512 at 1-4.2, /dev/bus/usb/001/005
-  bool serial_mode = false;     // a 1a86:7523 at 1-3
+  bool programmer = true;    // a 1a86:5512 at 1-4.2, /dev/bus/usb/001/005
+  bool serial_mode = false;  // a 1a86:7523 at 1-3
+  // Programmers at 10-1, 2-1, 1-10 and 1-9, places whose numbers sort
+  // otherwise as text; the chip is in the one at 1-9.
+  bool places_apart = false;
   bool interface_held = false;  // claiming the interface fails: another program has it
   int unplug_at = -1;           // from this command packet on (0 the first), the device is gone
   // Every user may see the testbed, but only its owner (root) may open the
