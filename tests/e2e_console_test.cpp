@@ -164,9 +164,9 @@ TEST_F(ConsoleRun, MistakesAndMishapsAreSaidOnStandardError) {
   const ProgramRun plain = Run({.arguments = {"dump.bin"}});
   const ProgramRun typos =
       Run({.arguments = {"dump.bin", "-v", "/PROT:ttyUSB0", "/FV", "/P"}, .sim = "save=chip.bin"});
-  EXPECT_EQ(MaskDelayCount(typos.out), MaskDelayCount(plain.out));
+  EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(typos.out), MaskDelayCount(plain.out));
   EXPECT_EQ(typos.status, 0);
-  EXPECT_EQ(ReadFile("chip.bin"), image);
+  EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("chip.bin"), image);
   EXPECT_EQ(typos.err,
             Lines({"ebrilo: '-v' is no switch of this program and is ignored (switches begin "
                    "with /: /v)",

@@ -73,10 +73,11 @@ TEST_F(ProtectionRun, AppListing) {
   for (const char* verify : {"/R", "/V"}) {
     SCOPED_TRACE(verify);
     const ProgramRun run = Protected({"/P", "/R", verify}, Registers(), "locked=2");
-    EXPECT_EQ(MaskDelayCount(run.out), RunHead() + listing + rest + Lines({"Done."}) + Closing());
+    EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out),
+                        RunHead() + listing + rest + Lines({"Done."}) + Closing());
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(ReadFile("app.out"), Registers());
+    EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("app.out"), Registers());
   }
 
   Bytes closed_page = Registers();
@@ -88,7 +89,8 @@ TEST_F(ProtectionRun, AppListing) {
     expected +=
         Lines({(index < 10 ? " " : "") + std::to_string(index) + "  --  refused by the chip"});
   }
-  EXPECT_EQ(MaskDelayCount(run.out), RunHead() + expected + Lines({kReadFailed}) + Closing());
+  EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out),
+                      RunHead() + expected + Lines({kReadFailed}) + Closing());
   EXPECT_EQ(run.status, 7);
 }
 
@@ -105,10 +107,10 @@ TEST_F(ProtectionRun, ClosedBlockFailsTheReadAndTheVerify) {
   for (const char* port : {"/PORT:COM1", "/PORT:i2c-1", "/PORT:ch341a"}) {
     SCOPED_TRACE(port);
     const ProgramRun run = Protected({"copy.bin", "/R", port}, registers);
-    EXPECT_EQ(MaskDelayCount(run.out),
-              RunHead() +
-                  Lines({"", "Reading eeprom...", ">>>>>error at 172:128", "", kReadFailed}) +
-                  Closing());
+    EXPECT_PRED_FORMAT2(
+        TextsMatch, MaskDelayCount(run.out),
+        RunHead() + Lines({"", "Reading eeprom...", ">>>>>error at 172:128", "", kReadFailed}) +
+            Closing());
     EXPECT_EQ(run.status, 7);
     EXPECT_EQ(run.err, why);
     EXPECT_FALSE(std::filesystem::exists(Path("copy.bin")));
@@ -120,14 +122,14 @@ TEST_F(ProtectionRun, ClosedBlockFailsTheReadAndTheVerify) {
   for (int page = 8; page < 16; ++page) {
     refused += Lines({"error at 172:" + std::to_string(page * 16)});
   }
-  EXPECT_EQ(MaskDelayCount(run.out),
-            RunHead() +
-                Lines({"Eeprom dump size: OK", "", "Page mode. Writing eeprom...",
-                       std::string(40, '>') + "error at 172:128"}) +
-                refused.substr(refused.find("\r\n") + 2) +
-                Lines({std::string(16, '>'), "Verifying eeprom...", ">>>>>error at 172:128", "",
-                       kWriteFailed}) +
-                Closing());
+  EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out),
+                      RunHead() +
+                          Lines({"Eeprom dump size: OK", "", "Page mode. Writing eeprom...",
+                                 std::string(40, '>') + "error at 172:128"}) +
+                          refused.substr(refused.find("\r\n") + 2) +
+                          Lines({std::string(16, '>'), "Verifying eeprom...",
+                                 ">>>>>error at 172:128", "", kWriteFailed}) +
+                          Closing());
   EXPECT_EQ(run.status, 6);
   EXPECT_EQ(run.err, why);
 }
@@ -160,7 +162,7 @@ TEST_F(ProtectionRun, RefusedWriteSaysWhy) {
   for (const auto& [first, last] : kept) {
     std::copy(old.begin() + first, old.begin() + last, expected.begin() + first);
   }
-  EXPECT_EQ(ReadFile("chip.bin"), expected);
+  EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("chip.bin"), expected);
 
   const ProgramRun hidden = Run({.arguments = {"dump.bin"}, .sim = "deaf_app;nack=3:4"});
   EXPECT_EQ(hidden.status, 6);
@@ -173,11 +175,11 @@ TEST_F(ProtectionRun, RefusedWriteSaysWhy) {
 // then also fails while locked register 8 closes registers 9 to 15.
 TEST_F(ProtectionRun, LockedRegistersKeepTheirValues) {
   ProgramRun run = Run({.arguments = {"/P", "/V"}, .sim = "locked=5;app_save=app.out"});
-  EXPECT_EQ(MaskDelayCount(run.out),
-            RunHead() +
-                Lines({"", "Resetting APP...", "error at 5 184:5", "Verifying APP...",
-                       "mismatch at 5 184:5", "Differing bytes: 1", kWriteFailed}) +
-                Closing());
+  EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out),
+                      RunHead() +
+                          Lines({"", "Resetting APP...", "error at 5 184:5", "Verifying APP...",
+                                 "mismatch at 5 184:5", "Differing bytes: 1", kWriteFailed}) +
+                          Closing());
   EXPECT_EQ(run.status, 6);
   EXPECT_EQ(run.err,
             Err({"APP register 5 holds 0x4C and its sticky bit (bit 7) is clear: the chip refuses "
@@ -186,14 +188,14 @@ TEST_F(ProtectionRun, LockedRegistersKeepTheirValues) {
   Bytes expected(16, 0x00);
   std::fill_n(expected.begin(), 10, 0xFF);
   expected[5] = 0x00;
-  EXPECT_EQ(ReadFile("app.out"), expected);
+  EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("app.out"), expected);
 
   Bytes registers(16, 0x00);
   run = Protected({"/P"}, registers, "locked=8");
-  EXPECT_EQ(MaskDelayCount(run.out),
-            RunHead() +
-                Lines({"", "Resetting APP...", "error at 8 184:8", "error at 9 184:9", "Done."}) +
-                Closing());
+  EXPECT_PRED_FORMAT2(
+      TextsMatch, MaskDelayCount(run.out),
+      RunHead() + Lines({"", "Resetting APP...", "error at 8 184:8", "error at 9 184:9", "Done."}) +
+          Closing());
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err,
             Err({"APP register 8 holds 0x7C and its sticky bit (bit 7) is clear: the chip refuses "
