@@ -30,13 +30,19 @@ native() {
 
 # The sanitizer build's own tests, then the native build's end-to-end suites
 # against its programs: the suites only start the programs and look at what
-# they did, and the programs are what the sanitizers watch.
+# they did, and the programs are what the sanitizers watch. The runs that
+# measure real time (the calibration, a USB adapter's CTS that lags far or is
+# sampled only now and then, a write cycle longer than the wait, a signal in
+# the middle of a job) are the native build's alone: they spend their seconds
+# waiting on the clock, in code that the runs left in also go through, and
+# the sanitizers slow the programs down by more than their timing allows.
 sanitize() {
   cmake --preset sanitize >/dev/null
   cmake --build --preset sanitize
   ctest --preset sanitize
   EBRILO_E2E_COMMAND=$PWD/build-sanitize/ebrilo-sim EBRILO_E2E_REAL=$PWD/build-sanitize/ebrilo \
-    ctest --preset default -L 'e2e|usb'
+    ctest --preset default -L 'e2e|usb' \
+    -E '^Calibration\.|^AdapterRun\.(PeriodicCts|LagGrownFar)|WriteCycleLonger|StopSignal|InterruptedRead'
 }
 
 total_started=$SECONDS
