@@ -26,7 +26,11 @@ rm -f build/*.deb
 (cd build && cpack -G DEB >/dev/null)
 deb=build/ebrilo_$(version_of build)_$(dpkg --print-architecture).deb
 [ -f "$deb" ] || { echo "$deb was not made" >&2; exit 1; }
-lintian --fail-on error,warning --display-info --tag-display-limit 0 "$deb"
+# lintian leaves folders of its own in the temporary folder it is given.
+lintian_tmp=$(mktemp -d build/lintian-tmp.XXXXXX)
+trap 'rm -rf "$lintian_tmp"' EXIT
+TMPDIR=$PWD/$lintian_tmp lintian --fail-on error,warning --display-info --tag-display-limit 0 "$deb"
+rm -rf "$lintian_tmp"
 echo "lintian: no errors, no warnings"
 # Both interface designs, each as its subcircuit, schematic and picture,
 # beside the README that shows them.
