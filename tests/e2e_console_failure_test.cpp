@@ -23,10 +23,6 @@ std::string PageHead() {
   return RunHead() + Lines({"Eeprom dump size: OK", "", "Page mode. Writing eeprom..."});
 }
 
-std::string Marks(int count) {
-  return std::string(static_cast<std::size_t>(count), '>');
-}
-
 // How many pages from the start of the chip hold the image.
 int PagesWritten(const Bytes& chip, const Bytes& image) {
   int pages = 0;

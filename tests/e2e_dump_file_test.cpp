@@ -117,11 +117,11 @@ TEST_P(OddName, MissingIsErrorOneAndPresentIsWritten) {
   const Bytes image = PatternImage(4);
   WriteFile(name, image);
   const ProgramRun run = Run({.arguments = {name}, .sim = "save=chip.bin"});
-  EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out),
-                      RunHead() +
-                          Lines({"Eeprom dump size: OK", "", "Page mode. Writing eeprom...",
-                                 std::string(64, '>'), "Done."}) +
-                          Closing());
+  EXPECT_PRED_FORMAT2(
+      TextsMatch, MaskDelayCount(run.out),
+      RunHead() +
+          Lines({"Eeprom dump size: OK", "", "Page mode. Writing eeprom...", Marks(64), "Done."}) +
+          Closing());
   EXPECT_EQ(run.status, 0);
   EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("chip.bin"), image);
 }

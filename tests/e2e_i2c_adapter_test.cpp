@@ -8,10 +8,6 @@
 
 namespace {
 
-std::string Marks(int count) {
-  return std::string(static_cast<std::size_t>(count), '>');
-}
-
 std::string Err(const std::string& line) {
   return line.empty() ? "" : "ebrilo: " + line + "\r\n";
 }

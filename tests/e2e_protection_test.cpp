@@ -122,14 +122,14 @@ TEST_F(ProtectionRun, ClosedBlockFailsTheReadAndTheVerify) {
   for (int page = 8; page < 16; ++page) {
     refused += Lines({"error at 172:" + std::to_string(page * 16)});
   }
-  EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out),
-                      RunHead() +
-                          Lines({"Eeprom dump size: OK", "", "Page mode. Writing eeprom...",
-                                 std::string(40, '>') + "error at 172:128"}) +
-                          refused.substr(refused.find("\r\n") + 2) +
-                          Lines({std::string(16, '>'), "Verifying eeprom...",
-                                 ">>>>>error at 172:128", "", kWriteFailed}) +
-                          Closing());
+  EXPECT_PRED_FORMAT2(
+      TextsMatch, MaskDelayCount(run.out),
+      RunHead() +
+          Lines({"Eeprom dump size: OK", "", "Page mode. Writing eeprom...",
+                 Marks(40) + "error at 172:128"}) +
+          refused.substr(refused.find("\r\n") + 2) +
+          Lines({Marks(16), "Verifying eeprom...", ">>>>>error at 172:128", "", kWriteFailed}) +
+          Closing());
   EXPECT_EQ(run.status, 6);
   EXPECT_EQ(run.err, why);
 }

@@ -16,10 +16,6 @@ namespace {
 const char* const kOutputFailed = "ERROR: Unable to create output file!";
 const char* const kReadFailed = "ERROR: Read eeprom failed!";
 
-std::string Marks(int count) {
-  return std::string(static_cast<std::size_t>(count), '>');
-}
-
 class ReadRun : public ScratchDirectory {
  protected:
   // Runs "backup.bin /R" and the switches against a chip that holds image;

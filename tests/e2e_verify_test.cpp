@@ -13,10 +13,6 @@ const char* const kWpPinHint =
     "ebrilo: the chip acknowledged every byte of the write and kept its old contents: its WP pin "
     "(pin 7) may be high; it must be tied to ground\r\n";
 
-std::string Marks(int count) {
-  return std::string(static_cast<std::size_t>(count), '>');
-}
-
 class VerifyRun : public ScratchDirectory {
  protected:
   // Writes image as dump.bin with the switches; the chip's data ends up in
@@ -35,9 +31,7 @@ std::string PageModeHead() {
 TEST_F(VerifyRun, ChipThatHoldsTheImagePasses) {
   const Bytes image = PatternImage(21);
   const ProgramRun run = Write(image, {"/V"}, "");
-  EXPECT_PRED_FORMAT2(
-      TextsMatch, MaskDelayCount(run.out),
-      PageModeHead() + Lines({Marks(64), "Verifying eeprom...", Marks(8), "Done."}) + Closing());
+  EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out), VerifiedPageWrite());
   EXPECT_EQ(run.status, 0);
   EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("chip.bin"), image);
 }

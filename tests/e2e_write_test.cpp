@@ -39,10 +39,6 @@ std::string ImageHead(const char* mode_line) {
   return RunHead() + Lines({"Eeprom dump size: OK", "", mode_line});
 }
 
-std::string Marks(int count) {
-  return std::string(static_cast<std::size_t>(count), '>');
-}
-
 // The image with pages (numbered from 1) left at their old contents.
 Bytes WithPagesErased(Bytes image, std::initializer_list<int> pages_from_one_up_to) {
   const auto [first, last] =

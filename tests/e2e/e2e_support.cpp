@@ -37,6 +37,17 @@ std::string Closing() {
   return Lines({"", Separator(), "Hit <Enter> to exit..."});
 }
 
+std::string Marks(int count) {
+  return std::string(static_cast<std::size_t>(count), '>');
+}
+
+std::string VerifiedPageWrite() {
+  return RunHead() +
+         Lines({"Eeprom dump size: OK", "", "Page mode. Writing eeprom...", Marks(64),
+                "Verifying eeprom...", Marks(8), "Done."}) +
+         Closing();
+}
+
 std::string Usage() {
   return Lines({
       "",

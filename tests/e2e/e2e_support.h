@@ -26,6 +26,10 @@ std::string Banner();
 std::string RunHead();
 // The closing sequence: empty line, separator, prompt.
 std::string Closing();
+// count progress marks.
+std::string Marks(int count);
+// The whole output of a page-mode write with /V that succeeded.
+std::string VerifiedPageWrite();
 std::string Usage();
 
 // The delay count differs between runs and machines: checks that the timer
