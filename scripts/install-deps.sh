@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: MIT
 # Installs the Debian packages that the given tools need, where they are
 # missing. Usage: install-deps.sh [build] [native] [windows] [decoder] [package]
-# build: CMake, a C++ compiler and libusb's headers, enough for the programs;
+# build: CMake, Ninja, a C++ compiler and libusb's headers, enough for the programs;
 # native: those and the tools of the native tests.
 set -euo pipefail
 
@@ -12,7 +12,7 @@ for set in "$@"; do
     build | native)
       command -v cmake >/dev/null || want+=(cmake)
       command -v g++ >/dev/null || want+=(g++)
-      command -v make >/dev/null || want+=(make)
+      command -v ninja >/dev/null || want+=(ninja-build)
       # ebrilo reaches the CH341A programmer through libusb, found by pkg-config.
       command -v pkg-config >/dev/null || want+=(pkg-config)
       [ -f /usr/include/libusb-1.0/libusb.h ] || want+=(libusb-1.0-0-dev)

@@ -30,7 +30,7 @@
 
 namespace {
 
-constexpr const char* kMode = "COM1: baud=9600 parity=N data=8 stop=0";
+constexpr const char* kNineSixHundred = "COM1: baud=9600 parity=N data=8 stop=0";
 // What a second program would set, were it let through.
 constexpr const char* kOtherMode = "COM1: baud=1200 parity=E data=7 stop=2";
 constexpr uid_t kNobody = 65534;
@@ -129,7 +129,7 @@ class PortLock : public testing::Test {
     return settings;
   }
 
-  // Whether the port still has the settings of kMode: 9600 baud, 8N1.
+  // Whether the port still has the settings of kNineSixHundred: 9600 baud, 8N1.
   void ExpectRunSettings() const {
     const termios settings = Settings();
     EXPECT_EQ(cfgetospeed(&settings), B9600);
@@ -154,7 +154,7 @@ class PortLock : public testing::Test {
 // run's own port has failed (a pty has no modem lines to drive): the failed
 // port is still open and still locked until the run closes it.
 TEST_F(PortLock, SecondOpenerIsTurnedAwayWithoutTouchingThePort) {
-  ASSERT_EQ(OpenSerialDevice(slave_.c_str(), kMode), 0);
+  ASSERT_EQ(OpenSerialDevice(slave_.c_str(), kNineSixHundred), 0);
   ExpectRunSettings();
   EXPECT_EQ(InChild([this] { return SecondOpener(); }), kTurnedAway);
   ExpectRunSettings();
@@ -187,7 +187,7 @@ TEST_F(PortLock, OrdinaryUserIsRefusedAtTheOpen) {
     return errno == EBUSY ? kTurnedAway : errno;
   };
   ASSERT_EQ(InChild(open_as_nobody), kLetThrough);
-  ASSERT_EQ(OpenSerialDevice(slave_.c_str(), kMode), 0);
+  ASSERT_EQ(OpenSerialDevice(slave_.c_str(), kNineSixHundred), 0);
   EXPECT_EQ(InChild(open_as_nobody), kTurnedAway);
   const auto second_opener_as_nobody = [this] {
     if (geteuid() == 0 && !DropToNobody()) {
@@ -210,7 +210,9 @@ TEST_F(PortLock, LockFileIsTakenBeforeTheDeviceIsOpened) {
   EXPECT_TRUE(OthersCanLock()) << "the device was opened and locked";
   EXPECT_EQ(FileText(lock_path_), held) << "the lock was not left as it was";
   unlink(lock_path_.c_str());
-  EXPECT_EQ(InChild([this] { return OpenSerialDevice(slave_.c_str(), kMode) == 0 ? 0 : 1; }), 0);
+  EXPECT_EQ(
+      InChild([this] { return OpenSerialDevice(slave_.c_str(), kNineSixHundred) == 0 ? 0 : 1; }),
+      0);
 }
 
 // The lock file is the one terminal programs look for: LCK.. and the base
@@ -224,7 +226,7 @@ TEST_F(PortLock, LockFileFollowsTheConventionAndGoesWithThePort) {
   ASSERT_EQ(symlink(slave_.c_str(), by_id.c_str()), 0);
   EXPECT_EQ(PortLockPath(by_id.c_str()), lock_path_);
 
-  ASSERT_EQ(OpenSerialDevice(by_id.c_str(), kMode), 0);
+  ASSERT_EQ(OpenSerialDevice(by_id.c_str(), kNineSixHundred), 0);
   char expected[16];
   std::snprintf(expected, sizeof(expected), "%10d\n", static_cast<int>(getpid()));
   EXPECT_EQ(FileText(lock_path_), expected);
@@ -243,7 +245,7 @@ TEST_F(PortLock, StaleLockIsTakenOverAndALiveOneRefusesThePort) {
   PlantLock(lock_path_, ended);
   EXPECT_EQ(LockOwner(lock_path_), 0);
   EXPECT_EQ(StandardErrorOf([this] {
-              const bool opened = OpenSerialDevice(slave_.c_str(), kMode) == 0;
+              const bool opened = OpenSerialDevice(slave_.c_str(), kNineSixHundred) == 0;
               return opened && LockOwner(lock_path_) == getpid() && CLOSECOM() == 0 ? 0 : 1;
             }),
             "ebrilo: " + lock_path_ + ": stale lock of process " + std::to_string(ended) +
@@ -251,7 +253,7 @@ TEST_F(PortLock, StaleLockIsTakenOverAndALiveOneRefusesThePort) {
   EXPECT_FALSE(Exists(lock_path_)) << "the run removed its lock at its end";
 
   PlantLock(lock_path_, getpid());
-  EXPECT_EQ(StandardErrorOf([this] { return OpenSerialDevice(slave_.c_str(), kMode); }),
+  EXPECT_EQ(StandardErrorOf([this] { return OpenSerialDevice(slave_.c_str(), kNineSixHundred); }),
             "ebrilo: cannot open " + slave_ + ": held by process " + std::to_string(getpid()) +
                 " (" + lock_path_ + ")\r\n");
   EXPECT_EQ(LockOwner(lock_path_), getpid());
@@ -264,7 +266,7 @@ TEST_F(PortLock, StaleLockSharedByAnotherProgramRefusesThePort) {
   const std::string stale = FileText(lock_path_);
   const int holder = open(lock_path_.c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_EQ(flock(holder, LOCK_SH | LOCK_NB), 0);
-  EXPECT_EQ(StandardErrorOf([this] { return OpenSerialDevice(slave_.c_str(), kMode); }),
+  EXPECT_EQ(StandardErrorOf([this] { return OpenSerialDevice(slave_.c_str(), kNineSixHundred); }),
             "ebrilo: cannot open " + slave_ + ": another run is taking over its stale lock " +
                 lock_path_ + "\r\n");
   EXPECT_EQ(FileText(lock_path_), stale);
@@ -312,7 +314,7 @@ TEST_F(PortLock, InterruptedRunRemovesItsLock) {
   const pid_t run = fork();
   if (run == 0) {
     close(ready[0]);
-    if (OpenSerialDevice(slave_.c_str(), kMode) == 0) {
+    if (OpenSerialDevice(slave_.c_str(), kNineSixHundred) == 0) {
       (void)!write(ready[1], "r", 1);
     }
     for (;;) {
@@ -341,10 +343,11 @@ TEST_F(PortLock, NamedPipeOrSymbolicLinkAtTheLockPathIsPassedOver) {
   ASSERT_EQ(mkfifo(lock_path_.c_str(), 0666), 0) << "no lock directory";
   const std::string passed_over = "ebrilo: " + lock_path_ + ": not a regular file; passed over\r\n";
   for (int planted = 0; planted < 2; ++planted) {
-    EXPECT_EQ(StandardErrorOf([this] {
-                return OpenSerialDevice(slave_.c_str(), kMode) == 0 && !OthersCanLock() ? 0 : 1;
-              }),
-              passed_over);
+    EXPECT_EQ(
+        StandardErrorOf([this] {
+          return OpenSerialDevice(slave_.c_str(), kNineSixHundred) == 0 && !OthersCanLock() ? 0 : 1;
+        }),
+        passed_over);
     struct stat status {};
     EXPECT_EQ(lstat(lock_path_.c_str(), &status), 0);
     EXPECT_TRUE(planted == 0 ? S_ISFIFO(status.st_mode) : S_ISLNK(status.st_mode));
@@ -357,9 +360,11 @@ TEST_F(PortLock, NamedPipeOrSymbolicLinkAtTheLockPathIsPassedOver) {
 // A port that does not open is explained on standard error: the device, the
 // system's reason and, where it helps, what to do about it.
 TEST_F(PortLock, OpenFailureIsExplainedOnStandardError) {
-  const auto open_port = [this] { return OpenSerialDevice(slave_.c_str(), kMode) == 0 ? 1 : 0; };
+  const auto open_port = [this] {
+    return OpenSerialDevice(slave_.c_str(), kNineSixHundred) == 0 ? 1 : 0;
+  };
 
-  EXPECT_EQ(StandardErrorOf([] { return OpenSerialDevice("/nonexistent/ttyS0", kMode); }),
+  EXPECT_EQ(StandardErrorOf([] { return OpenSerialDevice("/nonexistent/ttyS0", kNineSixHundred); }),
             "ebrilo: cannot open /nonexistent/ttyS0: No such file or directory\r\n");
 
   ASSERT_EQ(chmod(slave_.c_str(), 0), 0);

@@ -78,7 +78,9 @@ std::string CheckAppReset(const ProgramRun& run, const Bytes& before, const Byte
                           const std::optional<std::vector<int>>& expected_failed) {
   const std::string out = MaskDelayCount(run.out);
   if (after.size() != before.size()) {
-    return "the APP registers were not saved\n";
+    return "the APP registers were not saved; status " + std::to_string(run.status) +
+           ", output ends: " + TextAround(run.out, run.out.size()) +
+           ", standard error: " + TextAround(run.err, 0) + "\n";
   }
   if (run.status == 4 || run.status == 5) {
     const std::string difference = TextDifference(out, OpeningFailure(run.status));
