@@ -12,7 +12,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh native
-cmake --preset default >/dev/null
+# scripts/test.sh configures the same tree without the benchmark.
+cmake --preset default -DEBRILO_BENCH=ON >/dev/null
 cmake --build --preset default --target ebrilo-bench >/dev/null
 
 if [ $# -gt 0 ]; then
