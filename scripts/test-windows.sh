@@ -85,8 +85,9 @@ echo "== The CH341A through WinUSB: ebrilo.exe under Wine with stand-ins for set
 # describes and run the simulated programmer: none of this machine's own
 # USB devices is seen, and no serial port is opened.
 cmake --build "$host_build" --target winusb_tests
+# Four at a time, as the end-to-end tests below, for the same reasons.
 EBRILO_WINUSB_COMMAND="$wine $root/build-windows/winusb-standin/ebrilo.exe" \
-  ctest --test-dir "$host_build" -L winusb --output-on-failure --repeat until-pass:2
+  ctest --test-dir "$host_build" -L winusb --output-on-failure -j 4 --repeat until-pass:2
 
 echo "== End-to-end tests under Wine"
 # Four at a time: a program under Wine spends much of its start waiting on

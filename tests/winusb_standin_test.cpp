@@ -72,42 +72,60 @@ TEST_F(WinUsbRun, ListsThenWritesAndVerifies) {
 
 // Each reason the programmer cannot be used is one line on standard error,
 // with Windows' own words where Windows gave a reason, and status 4; pulled
-// out in the middle of a write, the write fails with status 6.
-TEST_F(WinUsbRun, FailuresSayWhy) {
-  const std::string zadig =
-      ": install WinUSB for it with Zadig (Options > List All Devices, choose USB ID 1A86 5512, "
-      "WinUSB, ";
-  const struct {
-    std::string usb;
-    std::string port;
-    std::string sim;
-    std::string err;  // the line, or its start where the system's reason follows
-    int status;
-  } cases[] = {
-      {"", "ch341a", "",
-       "no CH341A programmer found on USB (1a86:5512, the chip in its I2C mode)\r\n", 4},
-      {kSerial, "ch341a:4-2", "",
-       "no CH341A programmer found at USB 4-2 (1a86:5512, the chip in its I2C mode); 1a86:7523 "
-       "at USB 4-3 is the same chip in its serial mode, which this program does not use\r\n",
-       4},
-      {kMakers, "ch341a", "",
-       "ch341a:5-1: its driver is CH341WDM, not WinUSB" + zadig + "Replace Driver)\r\n", 4},
-      {"5512,Port_#0002.Hub_#0004,,device", "ch341a", "",
-       "ch341a:4-2: it has no driver" + zadig + "Install Driver)\r\n", 4},
-      {"5512,Port_#0002.Hub_#0004,WinUSB,held", "ch341a", "",
-       "ch341a:4-2: it is held by another program, or this user may not open it (", 4},
-      {"5512,Port_#0002.Hub_#0004,WinUSB,", "ch341a", "",
-       "ch341a:4-2: WinUSB gives no device interface to open it by (", 4},
-      {kWinUsb, "ch341a", "unplug=11", "ch341a:4-2: sending a command packet failed: ", 6},
-  };
-  WriteFile("dump.bin", PatternImage(62));
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.usb + " " + c.sim);
-    const ProgramRun run = RunWith(c.usb, {"dump.bin", "/PORT:" + c.port}, c.sim);
-    EXPECT_TRUE(run.err.starts_with("ebrilo: " + c.err)) << run.err;
-    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-    EXPECT_EQ(run.status, c.status);
-  }
+// out in the middle of a write, the write fails with status 6. Each case is
+// a test of its own, so that ctest runs the slow starts under Wine side by
+// side.
+struct FailureCase {
+  std::string name;
+  std::string usb;
+  std::string port;
+  std::string sim;
+  std::string err;  // the line, or its start where the system's reason follows
+  int status;
+};
+
+const std::string kZadig =
+    ": install WinUSB for it with Zadig (Options > List All Devices, choose USB ID 1A86 5512, "
+    "WinUSB, ";
+
+// ctest shows the case by its name.
+void PrintTo(const FailureCase& c, std::ostream* out) {
+  *out << c.name;
 }
+
+class WinUsbFailure : public WinUsbRun, public testing::WithParamInterface<FailureCase> {};
+
+TEST_P(WinUsbFailure, SaysWhy) {
+  const FailureCase& c = GetParam();
+  WriteFile("dump.bin", PatternImage(62));
+  const ProgramRun run = RunWith(c.usb, {"dump.bin", "/PORT:" + c.port}, c.sim);
+  EXPECT_TRUE(run.err.starts_with("ebrilo: " + c.err)) << run.err;
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  EXPECT_EQ(run.status, c.status);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reasons, WinUsbFailure,
+    testing::Values(
+        FailureCase{"NoProgrammer", "", "ch341a", "",
+                    "no CH341A programmer found on USB (1a86:5512, the chip in its I2C mode)\r\n",
+                    4},
+        FailureCase{"OnlyItsSerialMode", kSerial, "ch341a:4-2", "",
+                    "no CH341A programmer found at USB 4-2 (1a86:5512, the chip in its I2C "
+                    "mode); 1a86:7523 at USB 4-3 is the same chip in its serial mode, which this "
+                    "program does not use\r\n",
+                    4},
+        FailureCase{
+            "MakersDriver", kMakers, "ch341a", "",
+            "ch341a:5-1: its driver is CH341WDM, not WinUSB" + kZadig + "Replace Driver)\r\n", 4},
+        FailureCase{"NoDriver", "5512,Port_#0002.Hub_#0004,,device", "ch341a", "",
+                    "ch341a:4-2: it has no driver" + kZadig + "Install Driver)\r\n", 4},
+        FailureCase{"Held", "5512,Port_#0002.Hub_#0004,WinUSB,held", "ch341a", "",
+                    "ch341a:4-2: it is held by another program, or this user may not open it (", 4},
+        FailureCase{"NoInterface", "5512,Port_#0002.Hub_#0004,WinUSB,", "ch341a", "",
+                    "ch341a:4-2: WinUSB gives no device interface to open it by (", 4},
+        FailureCase{"Unplugged", kWinUsb, "ch341a", "unplug=11",
+                    "ch341a:4-2: sending a command packet failed: ", 6}),
+    [](const testing::TestParamInfo<FailureCase>& param) { return param.param.name; });
 
 }  // namespace
