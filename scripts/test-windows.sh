@@ -95,6 +95,11 @@ echo "== End-to-end tests under Wine"
 # and then ends several of its processes at once in the middle of their runs,
 # with status 0 and their output cut short, whatever they run: a test that
 # fails is run once more, and fails the suite only if it fails again.
+# The runs behind a USB adapter whose CTS lags are left to the Linux build:
+# they try the bus code against the simulated adapter's timing, on the
+# simulated clock, the same code in both builds, and their long waits would
+# add a fifth to this suite's time.
 cmake --build "$host_build" --target e2e_tests
 export EBRILO_E2E_COMMAND="$wine $root/build-windows/ebrilo-sim.exe"
-ctest --test-dir "$host_build" -L e2e --output-on-failure -j 4 --repeat until-pass:2 "$@"
+ctest --test-dir "$host_build" -L e2e -E '^AdapterRun\.' --output-on-failure -j 4 \
+  --repeat until-pass:2 "$@"
