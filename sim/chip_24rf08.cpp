@@ -386,6 +386,7 @@ void SendNextByte() {
     data_counter = static_cast<std::uint16_t>((data_counter & ~kBlockMask & kDataMask) |
                                               ((data_counter + 1u) & kBlockMask));
   }
+  shift = InTransit(shift);
   ++bytes_sent;
   phase = Phase::kSending;
   bit_count = 0;
@@ -455,6 +456,7 @@ void ChipAttach(const SimConfig& config) {
   remove_at = config.remove_at;
   write_cycle_ns = std::int64_t{config.write_ms} * 1'000'000;
   address_only_fault = config.address_only_fault;
+  TransitAttach(config);
   address_only = false;
   transactions = 0;
   falls_seen = 0;

@@ -208,6 +208,14 @@ bool ParseValue(std::string_view key, std::string_view value, SimConfig& config)
   if (key == "locked") {
     return ParseLocked(value, config);
   }
+  if (key == "flip") {
+    return ParseOptionalNumber(value, config.flip_at) && *config.flip_at > 0;
+  }
+  // Every byte flipped would be a chip that holds other bytes, not a fault
+  // of the connection: at least every second byte comes through.
+  if (key == "flip_every") {
+    return ParseNumber(value, config.flip_every) && config.flip_every >= 2;
+  }
   if (key == "weak") {
     return ParseOptionalNumber(value, config.weak_cell) && *config.weak_cell < kSimDataSize;
   }

@@ -52,6 +52,12 @@ std::uint32_t ChipTransactions();
 std::uint32_t ChipStoredWrites();
 std::uint32_t ChipAddressOnlyWrites();
 
+// The connection's transient read faults (transit.cpp). TransitAttach starts
+// a session's count of the bytes the chip sends; InTransit takes each such
+// byte as the chip puts it on SDA and gives it as it reaches the master.
+void TransitAttach(const SimConfig& config);
+std::uint8_t InTransit(std::uint8_t value);
+
 // The simulated clock (simulated_time.cpp), in nanoseconds: N times faster
 // than the steady clock at speed N, and moved on by SimTimeSpend without any
 // real time passing. It never runs backwards. SimTimeStartFromEnvironment
