@@ -76,8 +76,9 @@ void WriteImage(const RunOptions& options, const char* file_name) {
 // The file is taken (as a temporary beside it) before the port is opened,
 // so that a name in use or a folder that cannot take it is refused without
 // touching the chip, and it appears under its name only once the whole chip
-// was read; a failed or interrupted read leaves nothing behind. With /V the
-// chip is read twice and the two reads must agree: a loose contact shows up.
+// was read; a failed or interrupted read leaves nothing behind. Every block
+// goes into the file only as two reads agree on it; with /V the whole chip
+// is read once more and must still agree.
 // A switch in the place of the file name means that the name was left out:
 // it would otherwise make a file such as /R at the root of the file system.
 void ReadIntoFile(const RunOptions& options, const char* file_name) {

@@ -185,20 +185,23 @@ void ExplainRegister(int index, const std::array<std::uint8_t, kAccessRegisters>
 
 }  // namespace
 
+// Each register is shown as two reads agree on it, in the bits it defines.
 bool ListAppPage() {
   bool all = true;
   for (int index = 0; index < kAppPageSize; ++index) {
     std::uint8_t value = 0;
+    bool refused = false;
     std::string number = std::to_string(index);
     number.insert(0, 2 - number.size(), ' ');
     number += "  ";
-    if (ReadAppRegister(static_cast<std::uint8_t>(index), value)) {
+    if (ReadAppRegisterAgreed(static_cast<std::uint8_t>(index), value, refused)) {
       ConsoleLine(number + Hex(value) + "  " + Meaning(index, value));
     } else {
-      ConsoleLine(number + "--  refused by the chip");
+      ConsoleLine(number + (refused ? "--  refused by the chip" : "--  never read the same twice"));
       all = false;
     }
   }
+  TellRereads();
   return all;
 }
 

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "eeprom/readers.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "bus/transfer.h"
 #include "eeprom/transactions.h"
@@ -18,10 +20,13 @@ namespace {
 // Differences are listed per page, the unit the page writer writes in.
 constexpr std::size_t kPageSize = 16;
 
-// Registers 0 to 7 guard the blocks, 8 the APP page itself.
+// Registers 0 to 7 guard the blocks, 8 the APP page itself; 10 holds the
+// coil and tamper status.
 constexpr std::size_t kBlockRegisters = 8;
+constexpr std::size_t kStatusRegister = 10;
 constexpr std::uint8_t kBlockRegisterMask = 0xB3;
 constexpr std::uint8_t kRegister8Mask = 0x83;
+constexpr std::uint8_t kStatusRegisterMask = 0xC1;
 
 // What a chip that stored nothing looks like, as against a weak cell. A weak
 // cell gets one byte of one page wrong. A chip whose write protection kept
@@ -34,6 +39,10 @@ constexpr std::uint8_t kRegister8Mask = 0x83;
 constexpr int kUnitsOfOldContents = 2;
 constexpr int kBytesOfOldContentsInAPage = 2;
 
+// The units of the job under way that needed more than two reads, each with
+// the reads that did not count, for TellRereads.
+std::vector<std::pair<std::string, int>> rereads;
+
 std::string Location() {
   return std::to_string(last_control_byte) + ":" + std::to_string(last_word_address);
 }
@@ -42,6 +51,74 @@ void PrintDifferingBytes(int count) {
   if (count > 0) {
     ConsoleLine("Differing bytes: " + std::to_string(count));
   }
+}
+
+// "block 2 (addresses 256 to 383)", as the APP listing names the blocks.
+std::string BlockName(std::size_t start) {
+  return "block " + std::to_string(start / kBlockSize) + " (addresses " + std::to_string(start) +
+         " to " + std::to_string(start + kBlockSize - 1) + ")";
+}
+
+std::string RegisterName(std::size_t index) {
+  return "APP register " + std::to_string(index);
+}
+
+std::string Times(int count) {
+  if (count == 1) {
+    return "once";
+  }
+  return count == 2 ? "twice" : std::to_string(count) + " times";
+}
+
+// A unit that never read the same twice: the chip may well be sound, the
+// way to it is not.
+void SayConnectionUnreliable(const std::string& unit) {
+  Diagnostic(unit + " never read the same twice in " + std::to_string(kMostReads) +
+             " reads: the connection to the chip is unreliable");
+  Diagnostic(
+      "check that the clip sits on every pin, that the wires are short and that SDA and SCL have "
+      "their pull-ups; with a USB-serial adapter, try another adapter or a port without lag");
+}
+
+bool Agree(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b, std::uint8_t mask) {
+  return std::equal(a.begin(), a.end(), b.begin(),
+                    [mask](std::uint8_t x, std::uint8_t y) { return ((x ^ y) & mask) == 0; });
+}
+
+enum class UnitRead { kAgreed, kNeverAgreed, kFailed };
+
+// Reads a unit with read (one transaction into the bytes it is given, false
+// when it failed) until two reads agree in the bits of mask, and leaves the
+// latest of them in unit. Where expected is given (a verify), a first read
+// that agrees with it stands alone: a sound chip is read as often as it
+// always was, and only a unit that seems to differ costs more reads. A failed
+// transaction ends the unit at once, as it always has. Units that took more
+// than two reads are noted for TellRereads under name.
+template <typename Read>
+UnitRead ReadUntilAgreed(std::span<std::uint8_t> unit, std::uint8_t mask,
+                         const std::uint8_t* expected, const std::string& name, Read read) {
+  std::vector<std::vector<std::uint8_t>> earlier;
+  for (int reads = 1; reads <= kMostReads; ++reads) {
+    std::vector<std::uint8_t> bytes(unit.size());
+    if (!read(std::span(bytes))) {
+      return UnitRead::kFailed;
+    }
+    const bool agreed =
+        (reads == 1 && expected != nullptr &&
+         Agree(bytes, std::span(expected, unit.size()), mask)) ||
+        std::any_of(earlier.begin(), earlier.end(), [&](const std::vector<std::uint8_t>& before) {
+          return Agree(bytes, before, mask);
+        });
+    if (agreed) {
+      std::copy(bytes.begin(), bytes.end(), unit.begin());
+      if (reads > 2) {
+        rereads.emplace_back(name, reads - 2);
+      }
+      return UnitRead::kAgreed;
+    }
+    earlier.push_back(std::move(bytes));
+  }
+  return UnitRead::kNeverAgreed;
 }
 
 // Lists every page where found differs from expected, then the number of
@@ -69,44 +146,100 @@ int ListDifferences(const EepromImage& expected, const EepromImage& found) {
   return differing;
 }
 
-}  // namespace
-
-// A block the chip may not give refuses its word address, so every read
-// that ends at a block's end gets that block's bytes or fails: none is ever
-// filled with what a wrapped or refused read brings back.
-bool ReadImage(EepromImage& image) {
+// The whole chip into image, block by block, each until two reads agree or,
+// given expected, on one read that shows it. A block the chip may not give
+// refuses its word address, so every read that ends at a block's end gets
+// that block's bytes or fails: none is ever filled with what a wrapped or
+// refused read brings back.
+bool ReadBlocks(EepromImage& image, const EepromImage* expected) {
+  std::string unreliable;
   bool ok = true;
   for (std::size_t start = 0; start < image.size() && ok; start += kBlockSize) {
-    ok = ReadEepromBytes(static_cast<std::uint16_t>(start),
-                         std::span(image).subspan(start, kBlockSize));
+    const UnitRead result =
+        ReadUntilAgreed(std::span(image).subspan(start, kBlockSize), 0xFF,
+                        expected != nullptr ? expected->data() + start : nullptr, BlockName(start),
+                        [start](std::span<std::uint8_t> bytes) {
+                          return ReadEepromBytes(static_cast<std::uint16_t>(start), bytes);
+                        });
+    ok = result == UnitRead::kAgreed;
     if (ok) {
       // Marks are flushed one by one, as the writers' are.
       ConsoleWrite(">");
     } else {
       ConsoleLine("error at " + Location());
+      if (result == UnitRead::kNeverAgreed) {
+        unreliable = BlockName(start);
+      }
     }
   }
   ConsoleLine("");
+  TellRereads();
+  if (!unreliable.empty()) {
+    SayConnectionUnreliable(unreliable);
+  }
   return ok;
+}
+
+}  // namespace
+
+bool ReadImage(EepromImage& image) {
+  return ReadBlocks(image, nullptr);
 }
 
 bool VerifyImage(const EepromImage& image) {
   EepromImage found{};
-  return ReadImage(found) && ListDifferences(image, found) == 0;
+  return ReadBlocks(found, &image) && ListDifferences(image, found) == 0;
+}
+
+void TellRereads() {
+  for (const auto& [name, extra] : rereads) {
+    Diagnostic(name + " read differently " + Times(extra) +
+               ": the connection to the chip may be unreliable");
+  }
+  rereads.clear();
 }
 
 std::uint8_t AppVerifyMask(std::size_t index) {
   if (index < kBlockRegisters) {
     return kBlockRegisterMask;
   }
-  return index == kBlockRegisters ? kRegister8Mask : 0xFF;
+  if (index == kBlockRegisters) {
+    return kRegister8Mask;
+  }
+  return index == kStatusRegister ? kStatusRegisterMask : 0xFF;
+}
+
+bool ReadAppRegisterAgreed(std::uint8_t index, std::uint8_t& value, bool& failed) {
+  std::uint8_t agreed = value;
+  const UnitRead result = ReadUntilAgreed(
+      std::span(&agreed, 1), AppVerifyMask(index), nullptr, RegisterName(index),
+      [index](std::span<std::uint8_t> bytes) { return ReadAppRegister(index, bytes[0]); });
+  failed = result == UnitRead::kFailed;
+  if (result == UnitRead::kNeverAgreed) {
+    SayConnectionUnreliable(RegisterName(index));
+  }
+  if (result != UnitRead::kAgreed) {
+    return false;
+  }
+  value = agreed;
+  return true;
 }
 
 bool VerifyApp() {
   std::array<std::uint8_t, kAppRegisters> registers{};
   for (std::size_t index = 0; index < registers.size(); ++index) {
-    if (!ReadAppRegister(static_cast<std::uint8_t>(index), registers[index])) {
+    const auto register_index = static_cast<std::uint8_t>(index);
+    const UnitRead result =
+        ReadUntilAgreed(std::span(&registers[index], 1), AppVerifyMask(index), &kAppResetValue,
+                        RegisterName(index), [register_index](std::span<std::uint8_t> bytes) {
+                          return ReadAppRegister(register_index, bytes[0]);
+                        });
+    if (result != UnitRead::kAgreed) {
       ConsoleLine("error at " + Location());
+      TellRereads();
+      if (result == UnitRead::kNeverAgreed) {
+        SayConnectionUnreliable(RegisterName(index));
+      }
       return false;
     }
   }
@@ -121,5 +254,6 @@ bool VerifyApp() {
   }
   verify_saw_old_contents = differing >= kUnitsOfOldContents;
   PrintDifferingBytes(differing);
+  TellRereads();
   return differing == 0;
 }

@@ -3,6 +3,14 @@
 // marks and an "error at" line like the writers print, and the checks that
 // compare what the chip holds with what it should hold, listing each
 // differing 16-byte page (or APP register) on a "mismatch at" line.
+//
+// Nothing read is trusted on one read. A loose clip, long wires or a
+// USB-serial adapter that samples CTS late now and then turn a bit on its
+// way from a sound chip, so every unit (a 128-byte block, an APP register)
+// is taken only once two reads of it agree, read again as often as that
+// takes, up to kMostReads reads. A unit that needed more than two says so on
+// standard error once the job's reads are done; one that never reads the
+// same twice fails its job, and standard error names the connection.
 #pragma once
 
 #include <cstddef>
@@ -10,25 +18,48 @@
 
 #include "eeprom/image_file.h"
 
+// Reads of one unit before the connection is given up: a transient spoils
+// one read, so a sound connection never needs more than three, and a clip
+// that spoils most reads is no connection to trust a backup to.
+inline constexpr int kMostReads = 8;
+
 // Reads the whole chip into image, one 128-byte block per transaction (the
-// chip's sequential read wraps inside its block), a mark for each block
-// read. Stops at the first failed transaction with its error line and
-// returns false. Ends with a line end.
+// chip's sequential read wraps inside its block), each block until two reads
+// agree, a mark for each block. Stops at the first failed transaction or
+// block that never read the same twice, with its error line, and returns
+// false. Ends with a line end.
 bool ReadImage(EepromImage& image);
 
 // Reads the whole chip again and compares it with image: true only when the
-// read succeeded and the chip holds image exactly.
+// read succeeded and the chip holds image exactly. A block that reads as
+// image is taken on that one read; one that does not is read again until two
+// reads agree, and what they agree on is compared.
 bool VerifyImage(const EepromImage& image);
 
 // Reads APP registers 0 to 9 back, one register per transaction: true only
 // when each read succeeded and each register holds what the APP reset writes
-// in the bits the datasheets define (kAppVerifyMask).
+// in the bits the datasheets define (AppVerifyMask), agreed on by two reads
+// where the first did not show it.
 bool VerifyApp();
 
-// The bits of APP registers 0 to 9 that read back as written: in registers 0
-// to 7 the sticky bit, the RFID field and the protection field (0xB3), in
-// register 8 the sticky bit and the APP page's protection (0x83), register 9
-// whole. The other bits are undefined and read back as anything.
+// Reads one APP register until two reads agree in the bits the datasheets
+// define (AppVerifyMask): value is the latest of them. False, with value
+// unchanged, when the chip refused a read (failed set) or no two of
+// kMostReads reads agreed (failed clear; standard error then names the
+// connection).
+bool ReadAppRegisterAgreed(std::uint8_t index, std::uint8_t& value, bool& failed);
+
+// Says on standard error which units of the job needed more than two reads,
+// and forgets them. Called by the jobs above and the APP listing at their
+// end.
+void TellRereads();
+
+// The bits of APP registers that read back as written, or as the chip sets
+// them: in registers 0 to 7 the sticky bit, the RFID field and the
+// protection field (0xB3), in register 8 the sticky bit and the APP page's
+// protection field (0x83), in register 10 the coil-detect and tamper bits
+// (0xC1), the others whole. The other bits are undefined and read back as
+// anything.
 std::uint8_t AppVerifyMask(std::size_t index);
 
 // Set by the latest VerifyImage or VerifyApp that found differences: they

@@ -160,7 +160,7 @@ TEST_F(AdapterRun, LaggingPortHoldsSdaLowBeforeEveryStop) {
       EXPECT_GE(now - sda_fell_at, 100'000'000) << "STOP " << stops << " at " << now << " ns";
     }
   }
-  EXPECT_EQ(stops, 2 + 8) << "the probe's two and one for each 128-byte block read";
+  EXPECT_EQ(stops, 2 + 16) << "the probe's two and one for each of two reads of each block";
 }
 
 TEST_F(AdapterRun, LagGrownAfterTheCheckNeverGivesAWrongByte) {

@@ -93,7 +93,7 @@ TEST_F(ProgrammerRun, UnpluggedMidRunFailsTheJob) {
   EXPECT_NE(run.out.find("error at 174:240\r\n"), std::string::npos) << run.out;
   EXPECT_EQ(run.err, kGone);
 
-  run = Run({.arguments = {"read.bin", "/R", "/PORT:ch341a"}, .sim = "unplug=2"});
+  run = Run({.arguments = {"read.bin", "/R", "/PORT:ch341a"}, .sim = "unplug=3"});
   EXPECT_PRED_FORMAT2(
       TextsMatch, MaskDelayCount(run.out),
       RunHead() +

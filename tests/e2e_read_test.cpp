@@ -110,17 +110,18 @@ TEST_F(ReadRun, NameTakenOrFolderUnusable) {
 // line; the data read so far is dropped with its temporary.
 TEST_F(ReadRun, FailedReadLeavesNothing) {
   const Bytes image = PatternImage(13);
-  // Transaction 0 is the probe; each 128-byte block then takes two: its
-  // address, and the read after the repeated START. 4 is the read of block 1.
-  ProgramRun run = ReadChip(image, {}, "port_fail=4");
+  // Transaction 0 is the probe; each read of a 128-byte block then takes two:
+  // its address, and the read after the repeated START; every block is read
+  // twice. 5 is the first read of block 1.
+  ProgramRun run = ReadChip(image, {}, "port_fail=5");
   EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out),
                       RunHead() +
                           Lines({"", "Reading eeprom...", ">error at 168:128", "", kReadFailed}) +
                           Closing());
   EXPECT_EQ(run.status, 7);
   EXPECT_EQ(Entries(), Names({"image.bin"}));
-  // The second read of /V: 17 addresses block 0 again.
-  run = ReadChip(image, {"/V"}, "nack=17");
+  // The third whole read, /V's: 33 addresses block 0 again.
+  run = ReadChip(image, {"/V"}, "nack=33");
   EXPECT_PRED_FORMAT2(TextsMatch, MaskDelayCount(run.out),
                       RunHead() +
                           Lines({"", "Reading eeprom...", Marks(8), "Verifying eeprom...",
