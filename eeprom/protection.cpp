@@ -123,11 +123,13 @@ std::string Meaning(int index, std::uint8_t value) {
 }
 
 // "/P opens every block", and what must come first when the register that
-// /P has to change (the block's own, or register 8 for register 9) is locked.
-std::string Opening(std::uint8_t value) {
+// /P has to change (whose: the block's own, or register 8 for register 9) is
+// locked.
+std::string Opening(std::uint8_t value, const std::string& whose = "that register's") {
   return Sticky(value) ? "/P opens every block"
-                       : "that register's sticky bit is clear, so power the chip off and on; "
-                         "then /P opens every block";
+                       : whose +
+                             " sticky bit is clear, so power the chip off and on; then /P opens "
+                             "every block";
 }
 
 void ExplainBlock(int block, std::uint8_t value) {
@@ -156,7 +158,7 @@ void ExplainPagesOfBlock0(std::uint8_t pages, std::uint8_t register8) {
     Diagnostic(std::string("the chip's access protection makes block 0's page") +
                (several ? "s" : "") + " at addresses " + closed +
                " read only: APP register 9 holds 0x" + Hex(enables) +
-               ", a write enable for each page; " + Opening(register8));
+               ", a write enable for each page; " + Opening(register8, "APP register 8's"));
   }
 }
 

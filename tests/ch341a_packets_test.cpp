@@ -140,7 +140,7 @@ TEST_F(Ch341aPackets, RefusedByteFailsTheTransferWhichEndsWithAStop) {
     SimReset();
     Open(c.nack);
     EXPECT_EQ(Ch341aTransfer(std::span(&write, 1), reason), c.result);
-    EXPECT_EQ(Sent().size(), 2U);
+    ASSERT_EQ(Sent().size(), 2U);
     EXPECT_EQ(Sent().back(), Bytes({0xAA, 0x75, 0x00}));
     EXPECT_EQ(Bytes(SimData().begin(), SimData().begin() + 16),
               Concat({Bytes(page.begin(), page.begin() + c.stored),
@@ -152,7 +152,7 @@ TEST_F(Ch341aPackets, RefusedByteFailsTheTransferWhichEndsWithAStop) {
   SimReset();
   Open("nack=1:18");
   EXPECT_EQ(Ch341aTransfer(std::span(&write, 1), reason), I2cResult::kDataRefused);
-  EXPECT_EQ(Sent().size(), 2U);
+  ASSERT_EQ(Sent().size(), 2U);
   EXPECT_EQ(Answers()[1], Bytes({0x00, 0x00, 0x00, 0x80}));
   EXPECT_EQ(SimData()[15], 0xFF);
 

@@ -145,7 +145,7 @@ TEST_F(ProtectionRun, RefusedWriteSaysWhy) {
   Bytes registers = Registers();
   registers[2] = 0xFF;
   registers[6] = 0x00;
-  const ProgramRun run = Protected({"dump.bin", "/E"}, registers, "locked=6");
+  const ProgramRun run = Protected({"dump.bin", "/E"}, registers, "locked=6,8");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err,
             Err({"the chip's access protection makes block 1 (addresses 128 to 255, 168:128 to "
@@ -155,7 +155,8 @@ TEST_F(ProtectionRun, RefusedWriteSaysWhy) {
                  "sticky bit is clear, so power the chip off and on; then /P opens every block",
                  "the chip's access protection makes block 0's page at addresses 16 to 31 (168:16 "
                  "to 168:31) read only: APP register 9 holds 0xFD, a write enable for each page; "
-                 "/P opens every block"}));
+                 "APP register 8's sticky bit is clear, so power the chip off and on; then /P "
+                 "opens every block"}));
   Bytes expected = image;
   const Bytes old = PatternImage(61);
   const std::pair<int, int> kept[] = {{16, 32}, {128, 256}, {768, 896}};
@@ -163,6 +164,16 @@ TEST_F(ProtectionRun, RefusedWriteSaysWhy) {
     std::copy(old.begin() + first, old.begin() + last, expected.begin() + first);
   }
   EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("chip.bin"), expected);
+
+  // The verify then finds block 1's old contents, which the protection
+  // explains: the WP pin is not blamed.
+  registers = Registers();
+  registers[2] = registers[9] = 0xFF;
+  const ProgramRun verified = Protected({"dump.bin", "/E", "/V"}, registers);
+  EXPECT_EQ(verified.status, 6);
+  EXPECT_EQ(verified.err, Err({"the chip's access protection makes block 1 (addresses 128 to 255, "
+                               "168:128 to 168:255) read only: APP register 1 holds 0xCE; /P "
+                               "opens every block"}));
 
   const ProgramRun hidden = Run({.arguments = {"dump.bin"}, .sim = "deaf_app;nack=3:4"});
   EXPECT_EQ(hidden.status, 6);
@@ -189,6 +200,12 @@ TEST_F(ProtectionRun, LockedRegistersKeepTheirValues) {
   std::fill_n(expected.begin(), 10, 0xFF);
   expected[5] = 0x00;
   EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("app.out"), expected);
+
+  // Register 3, locked, differs from what /P writes only in its sticky bit.
+  run = Protected({"/P", "/V"}, Bytes(16, 0xFF), "locked=3");
+  EXPECT_EQ(run.status, 6);
+  EXPECT_NE(run.out.find("mismatch at 3 184:3\r\nDiffering bytes: 1\r\n"), std::string::npos)
+      << run.out;
 
   Bytes registers(16, 0x00);
   run = Protected({"/P"}, registers, "locked=8");
