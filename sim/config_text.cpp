@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/sim.h"
+#include "sim/sim_parts.h"
 
 namespace {
 
@@ -132,6 +133,30 @@ bool ParseI2cFail(std::string_view value, SimConfig& config) {
   return ParseOptionalNumber(value, config.i2c_fail_at);
 }
 
+// "absent", or a chip as the table names it.
+bool ParseChip(std::string_view value, SimConfig& config) {
+  if (value == "absent") {
+    config.chip_absent = true;
+    return true;
+  }
+  if (SimFindChip(value) == nullptr) {
+    return false;
+  }
+  config.chip = value;
+  return true;
+}
+
+// The levels of A2 A1 A0, bit 2 being A2.
+bool ParsePins(std::string_view value, SimConfig& config) {
+  constexpr std::uint32_t kAllPinsHigh = 7;
+  std::uint32_t pins = 0;
+  if (!ParseNumber(value, pins) || pins > kAllPinsHigh) {
+    return false;
+  }
+  config.pins = static_cast<std::uint8_t>(pins);
+  return true;
+}
+
 bool ParseValue(std::string_view key, std::string_view value, SimConfig& config) {
   if (key == "load") {
     return ParsePath(value, config.load);
@@ -155,9 +180,11 @@ bool ParseValue(std::string_view key, std::string_view value, SimConfig& config)
     config.circuit = value == "none" ? SimCircuit::kNone : SimCircuit::kLoopback;
     return true;
   }
-  if (key == "chip" && value == "absent") {
-    config.chip_absent = true;
-    return true;
+  if (key == "chip") {
+    return ParseChip(value, config);
+  }
+  if (key == "pins") {
+    return ParsePins(value, config);
   }
   if (key == "stuck") {
     return ParseNumber(value, config.stuck_falls) && config.stuck_falls > 0;
@@ -217,7 +244,7 @@ bool ParseValue(std::string_view key, std::string_view value, SimConfig& config)
     return ParseNumber(value, config.flip_every) && config.flip_every >= 2;
   }
   if (key == "weak") {
-    return ParseOptionalNumber(value, config.weak_cell) && *config.weak_cell < kSimDataSize;
+    return ParseOptionalNumber(value, config.weak_cell);
   }
   return false;
 }
@@ -233,6 +260,26 @@ bool RepeatsSetting(std::string_view key, std::vector<std::string_view>& seen) {
   }
   seen.push_back(key);
   return false;
+}
+
+// Whether an item that parsed on its own makes sense with the chip the whole
+// text chooses: the APP page's items belong to the 24RF08, which alone has
+// one, address pins to the plain chips (the 24RF08's pins 1 to 3 are its
+// coil and PROT), and a weak cell must be inside the chip.
+bool FitsChip(std::string_view item, const SimConfig& config) {
+  const SimChipModel& chip = *SimFindChip(config.chip);
+  const std::string_view key = item.substr(0, item.find('='));
+  if (key == "deaf_app" || key == "protect" || key == "locked" || key == "app_load" ||
+      key == "app_save" || key == "address_only_fault") {
+    return chip.app;
+  }
+  if (key == "pins") {
+    return chip.address_pins;
+  }
+  if (key == "weak") {
+    return *config.weak_cell < chip.size;
+  }
+  return true;
 }
 
 bool ParseItem(std::string_view item, SimConfig& config, std::vector<std::string_view>& seen) {
@@ -272,6 +319,7 @@ bool ParseItem(std::string_view item, SimConfig& config, std::vector<std::string
 bool SimParseConfig(std::string_view text, SimConfig& config, std::string& bad_item) {
   config = SimConfig{};
   std::vector<std::string_view> seen;
+  std::vector<std::string_view> items;
   while (!text.empty()) {
     const auto semicolon = text.find(';');
     const std::string_view item = Trimmed(text.substr(0, semicolon));
@@ -279,7 +327,14 @@ bool SimParseConfig(std::string_view text, SimConfig& config, std::string& bad_i
       bad_item = item;
       return false;
     }
+    items.push_back(item);
     text = semicolon == std::string_view::npos ? std::string_view{} : text.substr(semicolon + 1);
+  }
+  for (const std::string_view item : items) {
+    if (!FitsChip(item, config)) {
+      bad_item = item;
+      return false;
+    }
   }
   return true;
 }

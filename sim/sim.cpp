@@ -274,11 +274,15 @@ void Settle(std::int64_t now) {
 }
 
 // What every session begins with, at OPENCOM or when an adapter that runs
-// the bus itself opens: the configuration, and the chip's files made before
-// the bus moves.
+// the bus itself opens: the configuration, the chip it names in place (erased
+// if another was there), and the chip's files, of its size, made before the
+// bus moves.
 void BeginSession() {
   EndSession();
   session = chosen ? *chosen : ConfigFromEnvironment();
+  if (!ChipChoose(session.chip)) {
+    HarnessError("no simulated chip '" + session.chip + "'");
+  }
   SimTimeSetSpeed(session.speed);
   operation_ns = std::int64_t{session.op_us} * 1000;
   LoadMemory(session.load, SimData());
@@ -455,8 +459,16 @@ void SimTimeStartFromEnvironment() {
   }
 }
 
+// A session in progress with another chip is ended first: its files get the
+// memory of the chip it had.
 void SimConfigure(const SimConfig& config) {
   chosen = config;
+  if (session_started && config.chip != session.chip) {
+    DeferStops();
+    EndSession();
+    AllowStops();
+  }
+  ChipChoose(config.chip);
 }
 
 bool SimConfigureText(std::string_view text) {
@@ -465,7 +477,7 @@ bool SimConfigureText(std::string_view text) {
   if (!SimParseConfig(text, config, bad_item)) {
     return false;
   }
-  chosen = config;
+  SimConfigure(config);
   return true;
 }
 

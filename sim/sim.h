@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The simulated port: a 24RF08 EEPROM behind the interface circuit, seen
-// through the same five serial port operations (and PortFailed) that
-// platform/platform.h declares. ebrilo-sim links these files in place of the
-// real port; nothing else in the program changes.
+// The simulated port: a 24RF08 EEPROM, or a plain 24Cxx, behind the
+// interface circuit, seen through the same five serial port operations (and
+// PortFailed) that platform/platform.h declares. ebrilo-sim links these
+// files in place of the real port; nothing else in the program changes.
 //
 // The program configures the simulation through the environment variable
 // EBRILO_SIM, read at every OPENCOM. Tests in the same process use the
@@ -18,7 +18,8 @@
 #include <string_view>
 #include <vector>
 
-inline constexpr std::size_t kSimDataSize = 1024;
+inline constexpr std::size_t kSimDataSize = 1024;          // the 24RF08's data bytes
+inline constexpr std::size_t kSimLargestDataSize = 65536;  // the 24C512's
 inline constexpr std::size_t kSimAppSize = 16;
 
 // What is plugged into the port.
@@ -42,6 +43,17 @@ struct SimNack {
 struct SimConfig {
   SimCircuit circuit = SimCircuit::kNormal;
   bool chip_absent = false;
+  // The chip, named as in the makers' table: the 24RF08, or a plain chip
+  // from "24C01" to "24C512". pins gives the levels the board straps its
+  // address pins to (bit 2 A2, bit 1 A1, bit 0 A0): the chip answers at
+  // 0x50 | pins, except for the pins it takes as block bits (24C04: A0;
+  // 24C08: A1 and A0; 24C16: all), which are not connected inside. The
+  // 24RF08 has no address pins and ignores it. The APP page's items below
+  // (deaf_app, protect, locked, address_only_fault, app_load, app_save) are
+  // the 24RF08's: EBRILO_SIM refuses them with a plain chip, which has no
+  // use for them when a test sets them anyway.
+  std::string chip = "24RF08";
+  std::uint8_t pins = 0;
   bool invert_rts = false;        // the circuit inverts RTS on its way to SCL
   bool invert_dtr = false;        // ... DTR on its way to SDA
   bool invert_cts = false;        // ... bus SDA on its way to CTS
@@ -73,7 +85,7 @@ struct SimConfig {
   bool address_only_fault = false;
   bool port_fail_at_open = false;             // OPENCOM fails
   std::optional<std::uint32_t> port_fail_at;  // the port vanishes at this transaction
-  std::string load;                           // 1024 data bytes to start from
+  std::string load;                           // the chip's data bytes to start from
   std::string app_load;                       // 16 APP registers to start from
   std::string save;                           // data bytes saved at CLOSECOM, exit, stop signal
   std::string app_save;                       // APP registers saved likewise
@@ -113,18 +125,23 @@ struct SimConfig {
 bool SimParseConfig(std::string_view text, SimConfig& config, std::string& bad_item);
 
 // Makes the following OPENCOMs use this configuration instead of EBRILO_SIM,
-// until SimReset. The text form returns false, changing nothing, when the
-// text does not parse.
+// until SimReset. A chip other than the one in place is put in place at
+// once, erased, so that a test can fill its memory before OPENCOM. The text
+// form returns false, changing nothing, when the text does not parse.
 void SimConfigure(const SimConfig& config);
 bool SimConfigureText(std::string_view text);
 
 // Puts every part of the simulation back as at process start: port closed
-// without saving, no configuration chosen, memory erased (data 0xFF, APP
-// 0x00), chip idle and not busy, bus log and counters empty, trace closed.
+// without saving, no configuration chosen, the 24RF08 in place with its
+// memory erased (data 0xFF, APP 0x00), chip idle and not busy, bus log and
+// counters empty, trace closed.
 void SimReset();
 
-// The chip's memory, live: tests may fill it before OPENCOM and read it after.
-std::span<std::uint8_t, kSimDataSize> SimData();
+// The chip's memory, live, at the size of the chip in place: tests may fill
+// it before OPENCOM and read it after. A session (or SimConfigure) that puts
+// another chip in place starts that chip erased (0xFF); sessions with the
+// same chip keep what it holds.
+std::span<std::uint8_t> SimData();
 std::span<std::uint8_t, kSimAppSize> SimAppRegisters();
 
 // True while the chip is in the write cycle that follows a stored write.

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The system's I2C adapter, simulated: a kernel driver's bus master at
-// 100 kHz with the simulated 24RF08 on its bus. A port is an I2C adapter by
+// 100 kHz with the simulated chip on its bus. A port is an I2C adapter by
 // its name alone, i2c-N or any path ending in it (/dev/i2c-1); nothing real
 // is opened or even looked at. Each transfer runs as a kernel driver runs
 // it: a START, each message's address and bytes, a repeated START between

@@ -39,10 +39,34 @@ void MasterStop();
 bool MasterWrite(std::uint8_t byte);
 std::uint8_t MasterRead(bool acknowledge);
 
-// The 24RF08 (chip_24rf08.cpp). ChipAttach starts a port session: it takes
+// A chip the simulation can put on the bus: one row of the table in
+// chip.cpp. Its device address has every pin the board straps low;
+// board_pins are the address pins it compares (A2 in bit 2 to A0 in bit 0),
+// block_bits those it takes as address bits 8 and up instead. A sequential
+// read wraps at read_wrap bytes. The 24RF08 alone has the APP page and no
+// address pins at all.
+struct SimChipModel {
+  std::string_view name;
+  std::size_t size = 0;
+  std::size_t page = 0;
+  unsigned address_bytes = 1;
+  std::uint8_t device = 0;
+  std::uint8_t board_pins = 0;
+  std::uint8_t block_bits = 0;
+  std::size_t read_wrap = 0;
+  bool app = false;
+  bool address_pins = false;
+};
+// The row of that name, as SimConfig names chips, or null.
+const SimChipModel* SimFindChip(std::string_view name);
+
+// The simulated chip (chip.cpp). ChipChoose puts the named chip in place,
+// fresh and erased, unless it is there already (false for a name not in the
+// table). ChipAttach starts a port session: it takes the address pins and
 // the faults of the configuration, restarts transaction numbering and, for
 // the stuck fault, makes the chip hold SDA low. The memory and a running
 // write cycle survive it, as they would on the real chip.
+bool ChipChoose(std::string_view name);
 void ChipAttach(const SimConfig& config);
 void ChipReset();
 void ChipSclEdge(bool scl, bool sda);

@@ -50,6 +50,20 @@ Bytes RandomRead(std::uint8_t control, std::uint8_t word, int count) {
   return bytes;
 }
 
+// A current-address read of count bytes, or nothing when the control byte
+// is refused.
+Bytes CurrentRead(std::uint8_t control, int count) {
+  MasterStart();
+  Bytes bytes;
+  if (MasterWrite(control)) {
+    for (int i = 0; i < count; ++i) {
+      bytes.push_back(MasterRead(i + 1 < count));
+    }
+  }
+  MasterStop();
+  return bytes;
+}
+
 class SimChipRules : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -167,6 +181,42 @@ TEST_F(SimChipRules, ProtectionFromTheAppRegisters) {
   EXPECT_EQ(SimData()[0x10], 0x01);
   EXPECT_EQ(SimData()[0x20], 0x02);
   EXPECT_EQ(SimData()[0x180], 0x02);
+}
+
+// The plain chips: a write past the end of a 24C02's 8-byte page wraps to
+// the page's start; a 24C64 at pins 5 takes two address bytes, high first
+// (top bits ignored), and reads on from its last address to 0; a 24C16
+// answers at all eight block addresses whatever its pins, and a read goes on
+// from the counter, not the block its control byte names; a 24C08 at pins 4
+// (where a 24RF08 answers) refuses 0x50 and, like every plain chip, 0xB8.
+TEST_F(SimChipRules, PlainChips) {
+  Open("chip=24C02;pins=3");
+  EXPECT_EQ(Acknowledged({0xA6, 0x15, 0x01, 0x02, 0x03, 0x04}), 6);
+  EXPECT_EQ(RandomRead(0xA6, 0x10, 8), Bytes({0x04, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x02, 0x03}));
+  EXPECT_EQ(Acknowledged({0xA0}), 0);
+  SimAdapterClose();
+  Open("chip=24C64;pins=5");
+  ASSERT_EQ(SimData().size(), 8192U);
+  EXPECT_EQ(SimData()[0x15], 0xFF) << "another chip starts erased";
+  SimData()[0] = 0x11;
+  EXPECT_EQ(Acknowledged({0xAA, 0x3F, 0xFF, 0x5A}), 4);
+  EXPECT_EQ(SimData()[0x1FFF], 0x5A);
+  EXPECT_EQ(Acknowledged({0xAA, 0x1F, 0xFF}), 3);
+  EXPECT_EQ(CurrentRead(0xAB, 2), Bytes({0x5A, 0x11}));
+  EXPECT_EQ(Acknowledged({0xAE}), 0);
+  SimAdapterClose();
+  Open("chip=24C16;pins=2");
+  SimData()[0x708] = 0x42;
+  for (std::uint8_t block = 0; block < 8; ++block) {
+    EXPECT_EQ(Acknowledged({static_cast<std::uint8_t>(0xA0 | block << 1), block, block}), 3);
+    EXPECT_EQ(SimData()[block * 256U + block], block);
+  }
+  EXPECT_EQ(CurrentRead(0xA1, 1), Bytes({0x42}));
+  SimAdapterClose();
+  Open("chip=24C08;pins=4");
+  EXPECT_EQ(Acknowledged({0xAE, 0x00}), 2);
+  EXPECT_EQ(Acknowledged({0xA0}), 0);
+  EXPECT_EQ(Acknowledged({0xB8}), 0);
 }
 
 }  // namespace

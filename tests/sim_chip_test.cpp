@@ -386,7 +386,8 @@ TEST(SimConfigText, WriteProtectAndWeakCellItems) {
   ASSERT_TRUE(SimParseConfig("wp;weak=1023", config, bad));
   EXPECT_TRUE(config.write_protected);
   EXPECT_EQ(config.weak_cell, 1023u);
-  for (const char* item : {"weak=1024", "weak=", "wp=1", "weak=1;weak=2"}) {
+  for (const char* item : {"weak=1024", "weak=", "wp=1", "weak=1;weak=2", "chip=24C02;weak=256",
+                           "pins=1", "chip=24C64;protect", "chip=24C02;app_save=a.bin"}) {
     EXPECT_FALSE(SimParseConfig(item, config, bad)) << item;
   }
 }
@@ -425,7 +426,8 @@ TEST(SimConfigText, NamesTheBadItem) {
                            "chip=present", "port_fail=",     "remove=99999999999",
                            "speed=0",      "speed=101",      "speed=1.5",
                            "op_us=-1",     "cts_lag_us=",    "cts_period_us=x",
-                           "locked=9",     "locked=1,",      "protect=1"}) {
+                           "locked=9",     "locked=1,",      "protect=1",
+                           "chip=24c02",   "pins=8"}) {
     SimConfig config;
     std::string bad;
     EXPECT_FALSE(SimParseConfig(std::string("trace=t.vcd;") + item + ";deaf_app", config, bad))

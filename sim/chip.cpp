@@ -1,17 +1,37 @@
 // SPDX-License-Identifier: MIT
-// The 24RF08 as seen from its two-wire side, as its datasheets describe it:
-// 1024 data bytes in eight blocks of 128 at device addresses 0x54-0x57 (each
-// answering for 256 bytes: the word address's top bit picks the block), and
-// the APP register page with the ID page behind it at 0x5C. The chip watches
-// every change of SCL and SDA. It samples SDA on the rising edge of SCL and
-// changes its own SDA output only while SCL is low, on the falling edge, so a
-// START or STOP can only come from the master.
+// The simulated EEPROM as seen from its two-wire side: the 24RF08, or one of
+// the plain 24Cxx chips from the 24C01 to the 24C512, each a row of data in
+// the table below. The chip watches every change of SCL and SDA. It samples
+// SDA on the rising edge of SCL and changes its own SDA output only while SCL
+// is low, on the falling edge, so a START or STOP can only come from the
+// master.
 //
-// The datasheets' rules, always in force:
-// - A sequential read wraps at the end of its 128-byte block (127 to 0, 255
-//   to 128), never into the next block. A read command ignores the block
-//   bits of its control byte: it goes on from the address counter, which only
-//   a write command (a dummy write, for a random read) moves to a block.
+// All of them share one protocol: a control byte 1010 A2 A1 A0 R/W, where
+// the chips smaller than 4 KiB use the address pins they have no use for as
+// block bits (the top bits of the address, not connected to any pin inside),
+// then one word-address byte, or two from the 24C32 up (the high one first,
+// its unused top bits ignored: addresses wrap at the chip's size), then the
+// data. A write goes into a page buffer and reaches the memory at the STOP;
+// the chip then spends its write cycle storing it and acknowledges nothing
+// until it is done, which is what acknowledge polling waits on.
+//
+// The model is as unkind as the datasheets allow, so that a careless program
+// fails here rather than on some maker's part:
+// - The page buffer is the table's page, the smallest any maker uses for that
+//   size, and wraps inside it: a write in larger pages overwrites its page's
+//   start.
+// - A plain chip's sequential read runs through the whole array and wraps
+//   from the last address to 0; the 24RF08's wraps at the end of its 128-byte
+//   block (127 to 0, 255 to 128), never into the next block.
+// - A read command ignores the block bits of its control byte: it goes on
+//   from the address counter, which only a write command (a dummy write, for
+//   a random read) moves to a block.
+// - Address pins that a chip uses as block bits are not connected inside, so
+//   however the board straps them, the chip answers on every block address.
+//
+// The 24RF08 is, on this side, a 24C08 whose A2 is tied high inside (it
+// answers at 0x54-0x57) with the APP register page and the ID page behind it
+// at 0x5C, as its datasheets describe them:
 // - The APP and ID pages take one byte per transaction: a second data byte
 //   of a write is refused, and a read gives its first byte and then 0xFF for
 //   as long as the master asks for more (the datasheets do not say what comes;
@@ -44,18 +64,20 @@
 // there): the chip cannot refuse bytes the master acknowledges, and gives
 // each byte inverted, never the block's own.
 //
-// The real chip has a documented fault, which the simulated one counts and,
-// when asked, shows: a write control byte that it acknowledged, followed at
-// once by a STOP (an address-only write, SMBus's quick write), confuses its
-// state machine. An odd number of them in a row leaves it armed, and the
-// next transaction it acknowledges then changes what it holds, its access
-// protection included; here APP register 15, which no job writes, gets its
-// lowest clear bit set, so that changes never cancel out.
+// The 24RF08 has a documented fault, which every simulated chip counts and
+// the 24RF08, when asked, shows: a write control byte that it acknowledged,
+// followed at once by a STOP (an address-only write, SMBus's quick write),
+// confuses its state machine. An odd number of them in a row leaves it
+// armed, and the next transaction it acknowledges then changes what it
+// holds, its access protection included; here APP register 15, which no job
+// writes, gets its lowest clear bit set, so that changes never cancel out.
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "sim/sim.h"
@@ -63,13 +85,33 @@
 
 namespace {
 
-constexpr std::uint8_t kFirstDataControl = 0xA8;  // block 0; blocks 1-3 are 0xAA, 0xAC, 0xAE
-constexpr std::uint8_t kAppControl = 0xB8;
-constexpr std::size_t kPageSize = 16;
-constexpr unsigned kPageMask = kPageSize - 1;
+// One row per chip, from the makers' datasheets (see SimChipModel). The
+// 24RF08 comes first, as the chip the simulation starts with; its A2 bit is
+// tied high inside, and neither a pin nor a block bit.
+constexpr SimChipModel kChips[] = {
+    // name, bytes, page, word-address bytes, device, board pins, block bits,
+    // read wrap, APP page, address pins
+    {"24RF08", 1024, 16, 1, 0x54, 0b000, 0b011, 128, true, false},
+    {"24C01", 128, 8, 1, 0x50, 0b111, 0b000, 128, false, true},
+    {"24C02", 256, 8, 1, 0x50, 0b111, 0b000, 256, false, true},
+    {"24C04", 512, 16, 1, 0x50, 0b110, 0b001, 512, false, true},
+    {"24C08", 1024, 16, 1, 0x50, 0b100, 0b011, 1024, false, true},
+    {"24C16", 2048, 16, 1, 0x50, 0b000, 0b111, 2048, false, true},
+    {"24C32", 4096, 32, 2, 0x50, 0b111, 0b000, 4096, false, true},
+    {"24C64", 8192, 32, 2, 0x50, 0b111, 0b000, 8192, false, true},
+    {"24C128", 16384, 64, 2, 0x50, 0b111, 0b000, 16384, false, true},
+    {"24C256", 32768, 64, 2, 0x50, 0b111, 0b000, 32768, false, true},
+    {"24C512", 65536, 128, 2, 0x50, 0b111, 0b000, 65536, false, true},
+};
+constexpr std::size_t kLargestPage = 128;  // the 24C512's
+static_assert(std::all_of(std::begin(kChips), std::end(kChips), [](const SimChipModel& model) {
+  return model.page <= kLargestPage && model.size <= kSimLargestDataSize;
+}));
+
+constexpr std::uint8_t kAppDevice = 0x5C;  // control bytes 0xB8 and 0xB9
+// The 24RF08's blocks and pages, as its access protection guards them.
 constexpr unsigned kBlockSize = 128;
-constexpr unsigned kBlockMask = kBlockSize - 1;
-constexpr unsigned kDataMask = kSimDataSize - 1;
+constexpr unsigned kProtectedPageSize = 16;
 
 // The APP page's word addresses: the registers, then the ID page.
 constexpr unsigned kIdPageStart = 0x10;
@@ -96,13 +138,17 @@ enum class Phase {
   kSending,    // shifting out a byte, then reading the master's acknowledge
 };
 
-std::array<std::uint8_t, kSimDataSize> ErasedData() {
-  std::array<std::uint8_t, kSimDataSize> bytes{};
+std::array<std::uint8_t, kSimLargestDataSize> ErasedData() {
+  std::array<std::uint8_t, kSimLargestDataSize> bytes{};
   bytes.fill(0xFF);
   return bytes;
 }
 
-std::array<std::uint8_t, kSimDataSize> data = ErasedData();
+// The chip in place, and the device address it answers at, its block bits
+// clear. Its memory is the start of data.
+const SimChipModel* chip = &kChips[0];
+std::uint8_t chip_device = kChips[0].device;
+std::array<std::uint8_t, kSimLargestDataSize> data = ErasedData();
 std::array<std::uint8_t, kSimAppSize> app{};
 std::array<std::uint8_t, kIdPageSize> id_page{};
 // Bit k set: register k's sticky bit is set (volatile, set at power-on).
@@ -138,13 +184,14 @@ bool at_app = false;
 bool reading = false;
 std::uint16_t data_counter = 0;
 std::uint8_t app_counter = 0;
+std::uint8_t address_high = 0;  // of a two-byte word address, until the low byte comes
 
 // The page buffer of a write. Only bytes the chip acknowledged are marked,
 // and nothing reaches the memory before the STOP.
-std::array<std::uint8_t, kPageSize> page{};
-std::uint16_t page_marks = 0;
-std::uint16_t page_base = 0;
-std::uint16_t page_offset = 0;
+std::array<std::uint8_t, kLargestPage> page{};
+std::bitset<kLargestPage> page_marks;
+unsigned page_base = 0;
+unsigned page_offset = 0;
 bool page_at_app = false;
 
 std::int64_t busy_until = 0;
@@ -171,6 +218,14 @@ void Addressed() {
     confused = static_cast<std::uint8_t>(confused | (confused + 1));
     fault_armed = false;
   }
+}
+
+unsigned DataMask() {
+  return static_cast<unsigned>(chip->size - 1);
+}
+
+unsigned PageMask() {
+  return static_cast<unsigned>(chip->page - 1);
 }
 
 bool Busy() {
@@ -216,15 +271,15 @@ bool AppMayWrite(unsigned word) {
 bool DataMayWrite(unsigned address) {
   const unsigned block = address / kBlockSize;
   const bool page_enabled =
-      block != 0 || !protect || (app[kPageWriteEnables] >> (address / kPageSize) & 1) != 0;
+      block != 0 || !protect || (app[kPageWriteEnables] >> (address / kProtectedPageSize) & 1) != 0;
   return MayWrite(Access(block)) && page_enabled;
 }
 
 bool AcceptControl() {
   transaction = transactions++;
-  const auto device = static_cast<std::uint8_t>(shift & 0xFE);
-  const bool data_block = (device & 0xF8) == kFirstDataControl;
-  at_app = device == kAppControl;
+  const auto device = static_cast<std::uint8_t>(shift >> 1);
+  const bool data_block = (device & ~chip->block_bits) == chip_device;
+  at_app = chip->app && device == kAppDevice;
   reading = (shift & 1) != 0;
   if (!connected || !(data_block || at_app) || (at_app && deaf_app) || NackFault() || Busy() ||
       (remove_at && transaction >= *remove_at)) {
@@ -233,8 +288,9 @@ bool AcceptControl() {
   // Only a write command loads the control byte's block bits into the
   // address counter; a read goes on from wherever the counter is.
   if (data_block && !reading) {
-    const auto quarter = static_cast<std::uint16_t>((device >> 1) & 3);
-    data_counter = static_cast<std::uint16_t>(quarter << 8 | (data_counter & 0xFF));
+    const unsigned block_mask = unsigned{chip->block_bits} << 8;
+    data_counter = static_cast<std::uint16_t>((data_counter & ~block_mask) |
+                                              (unsigned{device} << 8 & block_mask));
   }
   if (reading) {
     Addressed();
@@ -244,11 +300,18 @@ bool AcceptControl() {
   return true;
 }
 
-bool AcceptWordAddress() {
+// A word address of two bytes is complete with its second, the low one; a
+// one-byte one takes the block bits the control byte of a write left in the
+// address counter. The bits above the chip's size are ignored.
+bool AcceptAddressByte() {
   if (NackFault()) {
     return false;
   }
-  std::uint16_t address = 0;
+  if (byte_number < 1 + chip->address_bytes) {
+    address_high = shift;
+    return true;
+  }
+  unsigned address = 0;
   if (at_app) {
     if (shift >= kAppPageEnd || !AppMayRead(shift)) {
       return false;
@@ -256,33 +319,37 @@ bool AcceptWordAddress() {
     app_counter = shift;
     address = shift;
   } else {
-    address = static_cast<std::uint16_t>((data_counter & 0x300) | shift);
+    const unsigned upper = chip->address_bytes == 2
+                               ? unsigned{address_high} << 8
+                               : data_counter & unsigned{chip->block_bits} << 8;
+    address = (upper | shift) & DataMask();
     if (!MayRead(Access(address / kBlockSize))) {
       return false;
     }
-    data_counter = address;
+    data_counter = static_cast<std::uint16_t>(address);
   }
   page_at_app = at_app;
-  page_base = static_cast<std::uint16_t>(address & ~kPageMask);
-  page_offset = static_cast<std::uint16_t>(address & kPageMask);
-  page_marks = 0;
+  page_base = address & ~PageMask();
+  page_offset = address & PageMask();
+  page_marks.reset();
   return true;
 }
 
-// Data bytes fill the page buffer and wrap inside the page, as on the chip;
-// the APP and ID pages take one.
+// Data bytes fill the page buffer and wrap inside the chip's page, as on the
+// chip; the APP and ID pages take one.
 bool AcceptDataByte() {
   if (NackFault()) {
     return false;
   }
   const unsigned address = page_base + page_offset;
-  if (page_at_app ? byte_number > 3 || !AppMayWrite(address)
-                  : byte_number == 3 && !DataMayWrite(address)) {
+  const unsigned first_data_byte = 2 + chip->address_bytes;
+  if (page_at_app ? byte_number > first_data_byte || !AppMayWrite(address)
+                  : byte_number == first_data_byte && !DataMayWrite(address)) {
     return false;
   }
   page[page_offset] = shift;
-  page_marks = static_cast<std::uint16_t>(page_marks | 1u << page_offset);
-  page_offset = static_cast<std::uint16_t>((page_offset + 1u) & kPageMask);
+  page_marks.set(page_offset);
+  page_offset = (page_offset + 1) & PageMask();
   return true;
 }
 
@@ -296,8 +363,8 @@ void ByteReceived() {
   bool ack = false;
   if (byte_number == 1) {
     ack = AcceptControl();
-  } else if (byte_number == 2) {
-    ack = AcceptWordAddress();
+  } else if (byte_number <= 1 + chip->address_bytes) {
+    ack = AcceptAddressByte();
   } else {
     ack = AcceptDataByte();
   }
@@ -327,12 +394,12 @@ void StoreAppByte(unsigned word, std::uint8_t value) {
 // moves its address counter, but starts no write cycle and stores nothing.
 // A weak data cell stores bit 0 of its byte inverted.
 void StoreWrittenPage() {
-  if (page_marks == 0) {
+  if (page_marks.none()) {
     return;
   }
   if (!write_protected) {
-    for (std::size_t offset = 0; offset < kPageSize; ++offset) {
-      if ((page_marks >> offset & 1) == 0) {
+    for (std::size_t offset = 0; offset < chip->page; ++offset) {
+      if (!page_marks.test(offset)) {
         continue;
       }
       const std::size_t address = page_base + offset;
@@ -349,7 +416,7 @@ void StoreWrittenPage() {
   if (!page_at_app) {
     data_counter = static_cast<std::uint16_t>(page_base + page_offset);
   }
-  page_marks = 0;
+  page_marks.reset();
 }
 
 // A register as a read shows it: the sticky bit in bit 7 (a cleared one
@@ -375,16 +442,18 @@ std::uint8_t AppByte(unsigned word) {
 }
 
 // Loads the next byte of a read and puts its first bit on SDA: the byte at
-// the address counter, which wraps inside its 128-byte block. The APP and ID
-// pages give one byte, then 0xFF.
+// the address counter, which wraps at the chip's read boundary (the 24RF08's
+// 128-byte block, a plain chip's whole array). The APP and ID pages give one
+// byte, then 0xFF.
 void SendNextByte() {
   if (at_app) {
     shift = bytes_sent == 0 ? AppByte(app_counter) : 0xFF;
   } else {
     const bool closed = !MayRead(Access(data_counter / kBlockSize));
     shift = static_cast<std::uint8_t>(data[data_counter] ^ (closed ? 0xFF : 0));
-    data_counter = static_cast<std::uint16_t>((data_counter & ~kBlockMask & kDataMask) |
-                                              ((data_counter + 1u) & kBlockMask));
+    const auto wrap_mask = static_cast<unsigned>(chip->read_wrap - 1);
+    data_counter = static_cast<std::uint16_t>((data_counter & ~wrap_mask & DataMask()) |
+                                              ((data_counter + 1u) & wrap_mask));
   }
   shift = InTransit(shift);
   ++bytes_sent;
@@ -442,41 +511,71 @@ void SclFall() {
   }
 }
 
-}  // namespace
-
-void ChipAttach(const SimConfig& config) {
-  connected = config.circuit == SimCircuit::kNormal && !config.chip_absent;
-  stuck_falls = config.stuck_falls;
-  nacks = config.nacks;
-  deaf_app = config.deaf_app;
-  write_protected = config.write_protected;
-  protect = config.protect;
-  sticky = static_cast<std::uint16_t>(sticky & ~config.locked);
-  weak_cell = config.weak_cell;
-  remove_at = config.remove_at;
-  write_cycle_ns = std::int64_t{config.write_ms} * 1'000'000;
-  address_only_fault = config.address_only_fault;
-  TransitAttach(config);
-  address_only = false;
-  transactions = 0;
-  falls_seen = 0;
-  page_marks = 0;
-  phase = stuck_falls > 0 ? Phase::kStuck : Phase::kIdle;
-  sda_out = phase != Phase::kStuck;
-}
-
-void ChipReset() {
-  ChipAttach(SimConfig{});
-  data = ErasedData();
+// A chip put in place fresh from the factory and powered on: erased, its APP
+// registers 0x00, its sticky bits set, its address counter at 0, not busy.
+void PowerOn(const SimChipModel& model) {
+  chip = &model;
+  data.fill(0xFF);
   app.fill(0);
   id_page.fill(0xFF);
   sticky = kAllSticky;
   data_counter = 0;
   app_counter = 0;
   busy_until = 0;
+  fault_armed = false;
+}
+
+}  // namespace
+
+const SimChipModel* SimFindChip(std::string_view name) {
+  const auto found = std::find_if(std::begin(kChips), std::end(kChips),
+                                  [name](const SimChipModel& model) { return model.name == name; });
+  return found == std::end(kChips) ? nullptr : found;
+}
+
+bool ChipChoose(std::string_view name) {
+  const SimChipModel* model = SimFindChip(name);
+  if (model == nullptr) {
+    return false;
+  }
+  if (model != chip) {
+    PowerOn(*model);
+  }
+  return true;
+}
+
+// The 24RF08's APP items mean nothing to a plain chip, which has no APP
+// page; the EBRILO_SIM syntax refuses them there, and a configuration that
+// gives them anyway has them ignored.
+void ChipAttach(const SimConfig& config) {
+  connected = config.circuit == SimCircuit::kNormal && !config.chip_absent;
+  chip_device = static_cast<std::uint8_t>(chip->device | (config.pins & chip->board_pins));
+  stuck_falls = config.stuck_falls;
+  nacks = config.nacks;
+  deaf_app = config.deaf_app;
+  write_protected = config.write_protected;
+  protect = config.protect && chip->app;
+  if (chip->app) {
+    sticky = static_cast<std::uint16_t>(sticky & ~config.locked);
+  }
+  weak_cell = config.weak_cell;
+  remove_at = config.remove_at;
+  write_cycle_ns = std::int64_t{config.write_ms} * 1'000'000;
+  address_only_fault = config.address_only_fault && chip->app;
+  TransitAttach(config);
+  address_only = false;
+  transactions = 0;
+  falls_seen = 0;
+  page_marks.reset();
+  phase = stuck_falls > 0 ? Phase::kStuck : Phase::kIdle;
+  sda_out = phase != Phase::kStuck;
+}
+
+void ChipReset() {
+  PowerOn(kChips[0]);
+  ChipAttach(SimConfig{});
   stored_writes = 0;
   address_only_writes = 0;
-  fault_armed = false;
 }
 
 void ChipSclEdge(bool scl, bool sda) {
@@ -504,7 +603,7 @@ void ChipSdaEdge(bool sda, bool scl) {
     StoreWrittenPage();
     phase = Phase::kIdle;
   } else {
-    page_marks = 0;
+    page_marks.reset();
     phase = Phase::kReceiving;
     bit_count = 0;
     byte_number = 0;
@@ -532,8 +631,8 @@ bool SimChipBusy() {
   return Busy();
 }
 
-std::span<std::uint8_t, kSimDataSize> SimData() {
-  return data;
+std::span<std::uint8_t> SimData() {
+  return std::span(data).first(chip->size);
 }
 
 std::span<std::uint8_t, kSimAppSize> SimAppRegisters() {
