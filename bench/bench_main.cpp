@@ -71,6 +71,7 @@ int main(int argc, char** argv) {
   BenchAdapterRuns(work_dir.string());
   BenchI2cAdapterRuns(work_dir.string());
   BenchProgrammerRuns(work_dir.string());
+  BenchStartUps(work_dir.string());
   AddSection("Machine");
   AddRow("Hardware threads", std::to_string(std::thread::hardware_concurrency()));
   AddRow("Load average (1 min) before / after: other work slows every figure",
