@@ -182,12 +182,16 @@ void RunSequence(std::span<const std::string_view> arguments) {
     PrintSerialPorts();
     PauseAndExit(0);
   }
-  InitializeTimer();
-
   bus_options = options.bus;
   port_name = options.port;
   ignore_errors = options.ignore_errors;
   ack_polling = options.fast_writes;
+  // The bit delay times only the serial port's bus; an I2C adapter or the
+  // programmer clocks the bus itself, and its runs go to work at once. Their
+  // waits (the write cycle, the polls) are timed by the tick counter.
+  if (CarrierOfPort() == BusCarrier::kSerialLines) {
+    InitializeTimer();
+  }
 
   // The file name is argument 1 exactly as the platform delivered it.
   const std::string file_name(arguments[0]);

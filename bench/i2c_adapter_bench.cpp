@@ -76,7 +76,7 @@ void BenchI2cAdapterRuns(const std::string& work_dir) {
     AddRow("Through i2c-1", "failed", "", MetText(false));
     return;
   }
-  AddRow("Through i2c-1: program start to the adapter's opening (the timer's calibration)",
+  AddRow("Through i2c-1: program start to the adapter's opening (start-up)",
          Ms(static_cast<double>(adapter.trace.program_ns)));
   AddRow("Through i2c-1: bus busy, START to STOP over " + std::to_string(adapter.transfers) +
              " transfers",

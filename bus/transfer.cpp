@@ -15,11 +15,7 @@ std::uint16_t position = 0;
 bool refused_after_address = false;
 BusCarrier bus_carrier = BusCarrier::kSerialLines;
 
-namespace {
-
-// A programmer is named by its keyword; an I2C adapter by a device that is
-// one, whatever it is called; everything else is a serial port.
-BusCarrier CarrierFor() {
+BusCarrier CarrierOfPort() {
   if (IsProgrammerName(port_name)) {
     return BusCarrier::kUsbProgrammer;
   }
@@ -29,10 +25,8 @@ BusCarrier CarrierFor() {
   return BusCarrier::kSerialLines;
 }
 
-}  // namespace
-
 void OpenBus() {
-  bus_carrier = CarrierFor();
+  bus_carrier = CarrierOfPort();
   last_control_byte = 0;
   last_word_address = 0;
   position = 0;

@@ -34,6 +34,14 @@ enum class BusCarrier {
 };
 extern BusCarrier bus_carrier;
 
+// What carries the bus on the port port_name names: a programmer is named by
+// its keyword, an I2C adapter by a device that is one, whatever it is
+// called; everything else is a serial port. Opens nothing. OpenBus chooses
+// by it, and the run sequence asks it before start-up: only the serial
+// port's bus is clocked by the calibrated bit delay, as an adapter and the
+// programmer time the bus themselves.
+BusCarrier CarrierOfPort();
+
 // Opens the port or adapter and finds the chip on it; ends the run with
 // error 4 when the circuit or adapter cannot be used and 5 when the chip does
 // not acknowledge its address, saying why on standard error.

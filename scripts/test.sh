@@ -24,14 +24,13 @@ stage() {
 
 # The end-to-end runs that measure real time: the calibration, a USB
 # adapter's CTS that lags far or is sampled only now and then, a write cycle
-# longer than the wait, a signal in the middle of a job. And runs of the real
-# program that mostly wait out its calibration at start-up, which the
-# sanitizers' checks make it repeat: the opening failures, the order of
-# programmers, a driver on the chip, the port's lock file. The real
-# program's listing, write and read through each adapter stay with the
-# sanitizer build.
+# longer than the wait, a signal in the middle of a job. And the real
+# program's runs on a serial port that mostly wait out its calibration at
+# start-up, which the sanitizers' checks make it repeat: the port's lock file.
+# Through an I2C adapter or the CH341A it calibrates nothing, and every run
+# of it there stays with the sanitizer build.
 native_only='^Calibration\.|^AdapterRun\.(PeriodicCts|LagGrownFar)|WriteCycleLonger|StopSignal|InterruptedRead'
-native_only+='|^UsbRun\.(OpeningFailures|ProgrammersInTheOrder)|^I2cDevRun\.DriverOnTheChip|^PortRun\.RealPortLock'
+native_only+='|^PortRun\.RealPortLock'
 
 # The native build's own tests, and of the end-to-end suites only the runs
 # above: the rest run once, against the sanitizer build's programs.

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The program's clock in ebrilo-sim: the tick counter runs on the simulated
 // clock, so that a faster simulation speeds up the whole program unchanged.
-// The program calibrates its bit delay against this counter before it opens
-// the port, so the first reading sets the speed from EBRILO_SIM already; at
-// speed N the calibration finds a busy loop N times shorter in real time,
-// which is still 40 µs of simulated time, and every wait passes N times sooner.
+// The first reading sets the speed from EBRILO_SIM. On a serial port that is
+// the calibration of the bit delay, before the port opens; at speed N it
+// finds a busy loop N times shorter in real time, which is still 40 µs of
+// simulated time, and every wait passes N times sooner. An adapter's or the
+// programmer's run calibrates nothing, and its opening sets the same speed.
 #include <cstdint>
 
 #include "platform/platform.h"

@@ -29,8 +29,8 @@ std::string Banner() {
                 "Programs 24RF08 serial EEPROMs through the modem lines of a serial port."});
 }
 
-std::string RunHead() {
-  return Banner() + Lines({"", Separator(), "Initializing timer...N OK!"});
+std::string RunHead(bool timer) {
+  return Banner() + Lines({"", Separator()}) + (timer ? Lines({"Initializing timer...N OK!"}) : "");
 }
 
 std::string Closing() {
@@ -41,8 +41,8 @@ std::string Marks(int count) {
   return std::string(static_cast<std::size_t>(count), '>');
 }
 
-std::string VerifiedPageWrite() {
-  return RunHead() +
+std::string VerifiedPageWrite(bool timer) {
+  return RunHead(timer) +
          Lines({"Eeprom dump size: OK", "", "Page mode. Writing eeprom...", Marks(64),
                 "Verifying eeprom...", Marks(8), "Done."}) +
          Closing();

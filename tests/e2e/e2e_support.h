@@ -22,14 +22,15 @@ std::string Lines(std::initializer_list<std::string_view> lines);
 std::string Separator();
 // The two banner lines.
 std::string Banner();
-// Banner, empty line, separator and the timer line as MaskDelayCount leaves it.
-std::string RunHead();
+// Banner, empty line, separator and the timer line as MaskDelayCount leaves
+// it; without the timer line for a run through an I2C adapter or the CH341A.
+std::string RunHead(bool timer = true);
 // The closing sequence: empty line, separator, prompt.
 std::string Closing();
 // count progress marks.
 std::string Marks(int count);
 // The whole output of a page-mode write with /V that succeeded.
-std::string VerifiedPageWrite();
+std::string VerifiedPageWrite(bool timer = true);
 std::string Usage();
 
 // The delay count differs between runs and machines: checks that the timer
