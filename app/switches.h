@@ -3,30 +3,36 @@
 // a request for the usage text.
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string_view>
 
 #include "bus/serial_lines.h"
 
 struct RunOptions {
-  bool app_reset = false;          // /P, as argument 1 only
-  bool byte_mode = false;          // /B
-  bool ignore_errors = false;      // /E
-  bool fast_writes = false;        // /F: acknowledge polling after each write
-  bool read_chip = false;          // /R: read the chip into the file; with /P, show APP
-  bool verify = false;             // /V
-  BusOptions bus;                  // /X, /D, /I
-  std::string_view port = "COM1";  // /PORT:name, the last one given
-  bool list_ports = false;         // /PORT:?
+  bool app_reset = false;                   // /P, as argument 1 only
+  bool byte_mode = false;                   // /B
+  bool ignore_errors = false;               // /E
+  bool fast_writes = false;                 // /F: acknowledge polling after each write
+  bool read_chip = false;                   // /R: read the chip into the file; with /P, show APP
+  bool verify = false;                      // /V
+  BusOptions bus;                           // /X, /D, /I
+  std::string_view port = "COM1";           // /PORT:name, the last one given
+  bool list_ports = false;                  // /PORT:?
+  std::optional<std::string_view> chip;     // /CHIP:name, the last one given
+  bool list_chips = false;                  // /CHIP:?
+  std::optional<std::string_view> address;  // /ADDR:n, the last one given
 };
 
 // arguments are argument 1 to the last. Each switch matches only as a whole
 // argument, in its upper- or lower-case form; anything else is ignored.
-// /PORT: is the one switch with a value: its keyword in any case, then the
-// port name as given. The views point into arguments.
+// /PORT:, /CHIP: and /ADDR: are the switches with a value: the keyword in
+// any case, then the value as given; the last of each wins. The views point
+// into arguments.
 RunOptions ParseSwitches(std::span<const std::string_view> arguments);
 
-// True when argument is one of the switches, /P and /PORT: included.
+// True when argument is one of the switches, /P, /PORT:, /CHIP: and /ADDR:
+// included.
 bool IsSwitch(std::string_view argument);
 
 // One line on standard error for each argument after the first that looks

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "bus/transfer.h"
+#include "eeprom/chips.h"
 #include "eeprom/transactions.h"
 #include "eeprom/writers.h"
 #include "platform/platform.h"
@@ -14,9 +15,6 @@
 bool verify_saw_old_contents = false;
 
 namespace {
-
-// Differences are listed per page, the unit the page writer writes in.
-constexpr std::size_t kPageSize = 16;
 
 // Registers 0 to 7 guard the blocks, 8 the APP page itself.
 constexpr std::size_t kBlockRegisters = 8;
@@ -45,20 +43,22 @@ void PrintDifferingBytes(int count) {
 }
 
 // Lists every page where found differs from expected, then the number of
-// differing bytes; returns that number.
+// differing bytes; returns that number. Differences are listed per page of
+// the chip, the unit the page writer writes in.
 int ListDifferences(const EepromImage& expected, const EepromImage& found) {
+  const std::size_t page_size = current_chip->page;
   int differing = 0;
   int pages = 0;
   bool every_page_many = true;
-  for (std::size_t page = 0; page < expected.size(); page += kPageSize) {
+  for (std::size_t page = 0; page < expected.size(); page += page_size) {
     int in_page = 0;
-    for (std::size_t address = page; address < page + kPageSize; ++address) {
+    for (std::size_t address = page; address < page + page_size; ++address) {
       in_page += expected[address] != found[address] ? 1 : 0;
     }
     if (in_page > 0) {
-      const auto start = static_cast<std::uint16_t>(page);
+      const auto start = static_cast<std::uint32_t>(page);
       ConsoleLine("mismatch at " + std::to_string(ControlByteFor(start)) + ":" +
-                  std::to_string(start & 0xFF));
+                  std::to_string(WordAddressFor(start)));
       ++pages;
       every_page_many = every_page_many && in_page >= kBytesOfOldContentsInAPage;
     }
@@ -77,11 +77,13 @@ int ListDifferences(const EepromImage& expected, const EepromImage& found) {
 bool ReadImage(EepromImage& image) {
   bool ok = true;
   for (std::size_t start = 0; start < image.size() && ok; start += kBlockSize) {
-    ok = ReadEepromBytes(static_cast<std::uint16_t>(start),
+    ok = ReadEepromBytes(static_cast<std::uint32_t>(start),
                          std::span(image).subspan(start, kBlockSize));
     if (ok) {
       // Marks are flushed one by one, as the writers' are.
-      ConsoleWrite(">");
+      if (MarkDue(static_cast<std::uint32_t>(start + kBlockSize), kBlockSize)) {
+        ConsoleWrite(">");
+      }
     } else {
       ConsoleLine("error at " + Location());
     }
@@ -91,7 +93,7 @@ bool ReadImage(EepromImage& image) {
 }
 
 bool VerifyImage(const EepromImage& image) {
-  EepromImage found{};
+  EepromImage found(image.size());
   return ReadImage(found) && ListDifferences(image, found) == 0;
 }
 

@@ -2,7 +2,7 @@
 // Reading the chip back: the whole data memory into an image, with ">"
 // marks and an "error at" line like the writers print, and the checks that
 // compare what the chip holds with what it should hold, listing each
-// differing 16-byte page (or APP register) on a "mismatch at" line.
+// differing page (or APP register) on a "mismatch at" line.
 #pragma once
 
 #include <cstddef>
@@ -10,9 +10,10 @@
 
 #include "eeprom/image_file.h"
 
-// Reads the whole chip into image, one 128-byte block per transaction (the
-// chip's sequential read wraps inside its block), a mark for each block
-// read. Stops at the first failed transaction with its error line and
+// Reads the whole chip into image (sized to the chip), one 128-byte block
+// per transaction (the 24RF08's sequential read wraps inside its block), a
+// mark for each block read, or for each 1/64 of a chip of more than 64
+// blocks. Stops at the first failed transaction with its error line and
 // returns false. Ends with a line end.
 bool ReadImage(EepromImage& image);
 
