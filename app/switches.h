@@ -10,18 +10,20 @@
 #include "bus/serial_lines.h"
 
 struct RunOptions {
-  bool app_reset = false;                   // /P, as argument 1 only
-  bool byte_mode = false;                   // /B
-  bool ignore_errors = false;               // /E
-  bool fast_writes = false;                 // /F: acknowledge polling after each write
-  bool read_chip = false;                   // /R: read the chip into the file; with /P, show APP
-  bool verify = false;                      // /V
-  BusOptions bus;                           // /X, /D, /I
-  std::string_view port = "COM1";           // /PORT:name, the last one given
-  bool list_ports = false;                  // /PORT:?
-  std::optional<std::string_view> chip;     // /CHIP:name, the last one given
-  bool list_chips = false;                  // /CHIP:?
-  std::optional<std::string_view> address;  // /ADDR:n, the last one given
+  bool app_reset = false;          // /P, as argument 1 only
+  bool byte_mode = false;          // /B
+  bool ignore_errors = false;      // /E
+  bool fast_writes = false;        // /F: acknowledge polling after each write
+  bool read_chip = false;          // /R: read the chip into the file; with /P, show APP
+  bool verify = false;             // /V
+  BusOptions bus;                  // /X, /D, /I
+  std::string_view port = "COM1";  // /PORT:name, the last one given
+  bool list_ports = false;         // /PORT:?
+  // /CHIP:name and /ADDR:n as given, the last of each; /CHIP:? lists the
+  // chips.
+  std::optional<std::string_view> chip;
+  std::optional<std::string_view> address;
+  bool list_chips = false;
 };
 
 // arguments are argument 1 to the last. Each switch matches only as a whole

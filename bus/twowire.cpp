@@ -198,13 +198,14 @@ bool OpenLinesBus() {
 }
 
 void ReportLinesChipMissing(std::span<const std::string> elsewhere) {
-  if (elsewhere.empty()) {
-    ReportOpeningFailure(ErrorCode::NoEeprom, true);
-  }
   for (const std::string& line : elsewhere) {
     Diagnostic(line);
   }
-  ReportError(ErrorCode::NoEeprom, true);
+  if (elsewhere.empty()) {
+    ReportOpeningFailure(ErrorCode::NoEeprom, true);
+  } else {
+    ReportError(ErrorCode::NoEeprom, true);
+  }
 }
 
 void CloseLinesBus() {

@@ -83,7 +83,7 @@ void TellOthers(unsigned answers, std::vector<std::string>& lines) {
     lines.push_back("chips answer at address pins " + PinsText(pins, count) + ", as one " +
                     std::string(fitting->name) +
                     (pins == 0 ? "" : " at /ADDR:" + std::to_string(pins)) +
-                    " does: try /CHIP:" + std::string(fitting->name) + addr);
+                    " would: try /CHIP:" + std::string(fitting->name) + addr);
     answers &= ~Footprint(*fitting, pins);
   }
 }
