@@ -28,9 +28,11 @@ bool PinsFit(const Chip& chip, int pins) {
   return chip.address_pins && (pins & ~chip.pins) == 0;
 }
 
-// "5", "4 to 7": the pins of a footprint of count addresses.
+// "5", "4 and 5", "4 to 7": the pins of a footprint of count addresses.
 std::string PinsText(int pins, int count) {
-  return std::to_string(pins) + (count > 1 ? " to " + std::to_string(pins + count - 1) : "");
+  return std::to_string(pins) + (count == 1   ? ""
+                                 : count == 2 ? " and " + std::to_string(pins + 1)
+                                              : " to " + std::to_string(pins + count - 1));
 }
 
 // "/ADDR:2", "/ADDR:2 or /ADDR:5", "/ADDR:0, /ADDR:1 or /ADDR:3".
@@ -116,10 +118,14 @@ std::vector<std::string> WhatAnswers() {
       answers &= ~footprint;
     }
   }
+  // Two neighbours that only a block bit tells apart may be one chip.
   std::vector<int> fits;
+  const unsigned found = answers;
+  bool pairs = false;
   for (int pins = 0; pins < kFamilyAddresses; ++pins) {
     const unsigned footprint = Footprint(chip, pins);
     if (PinsFit(chip, pins) && (answers & footprint) == footprint) {
+      pairs = pairs || (chip.block_bits == 0 && pins % 2 == 1 && (found >> (pins - 1) & 1) != 0);
       fits.push_back(pins);
       answers &= ~footprint;
     }
@@ -127,8 +133,7 @@ std::vector<std::string> WhatAnswers() {
   if (!fits.empty()) {
     lines.push_back((fits.size() == 1 ? "a chip answers" : "chips answer") +
                     std::string(" at address pins ") + Choices(fits, "", " and ") + ": try " +
-                    Choices(fits, "/ADDR:", " or ") +
-                    (fits.size() > 1 && chip.block_bits == 0 ? SeveralAddresses() : ""));
+                    Choices(fits, "/ADDR:", " or ") + (pairs ? SeveralAddresses() : ""));
   }
   TellOthers(answers, lines);
   return lines;
