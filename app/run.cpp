@@ -2,6 +2,7 @@
 #include "app/run.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -10,6 +11,8 @@
 #include "app/switches.h"
 #include "bus/serial_lines.h"
 #include "bus/transfer.h"
+#include "eeprom/chip_search.h"
+#include "eeprom/chips.h"
 #include "eeprom/image_file.h"
 #include "eeprom/protection.h"
 #include "eeprom/readers.h"
@@ -18,9 +21,6 @@
 #include "timing/delay.h"
 
 namespace {
-
-// The highest EEPROM address: the writers cover 0 to this.
-constexpr int kLastAddress = 1023;
 
 void PrintBanner() {
   ConsoleLine("Ebrilo v2.0b - Win32 Console Version");
@@ -44,15 +44,17 @@ void WriteImage(const RunOptions& options, const char* file_name) {
     ReportError(ErrorCode::BadFileName, true);
   }
   LoadImage(file_name);
-  OpenBus();
+  OpenChip();
   ConsoleLine("");
+  // The writers cover the whole chip, 0 to its last address.
+  const int last = static_cast<int>(eeprom_image.size()) - 1;
   bool written = false;
   if (options.byte_mode) {
     ConsoleLine("Byte mode. Writing eeprom...");
-    written = WriteImageBytewise(eeprom_image, kLastAddress);
+    written = WriteImageBytewise(eeprom_image, last);
   } else {
     ConsoleLine("Page mode. Writing eeprom...");
-    written = WriteImagePaged(eeprom_image, kLastAddress);
+    written = WriteImagePaged(eeprom_image, last);
   }
   if (!written) {
     ExplainRefusals(true);
@@ -89,9 +91,10 @@ void ReadIntoFile(const RunOptions& options, const char* file_name) {
   if (!CreateOutputFile(file_name)) {
     ReportError(ErrorCode::OutputFailed, true);
   }
-  OpenBus();
+  OpenChip();
   ConsoleLine("");
   ConsoleLine("Reading eeprom...");
+  eeprom_image.assign(current_chip->size, 0);
   bool read = ReadImage(eeprom_image);
   if (read && options.verify) {
     ConsoleLine("Verifying eeprom...");
@@ -111,7 +114,7 @@ void ReadIntoFile(const RunOptions& options, const char* file_name) {
 }
 
 void ResetAppRegisters(const RunOptions& options) {
-  OpenBus();
+  OpenChip();
   ConsoleLine("");
   ConsoleLine("Resetting APP...");
   ResetApp();
@@ -129,7 +132,7 @@ void ResetAppRegisters(const RunOptions& options) {
 // As /R reads the chip instead of writing it, /P /R shows the APP page
 // instead of resetting it, and writes nothing; /V has nothing to check.
 void ShowAppRegisters() {
-  OpenBus();
+  OpenChip();
   ConsoleLine("");
   ConsoleLine("Reading APP...");
   if (!ListAppPage()) {
@@ -164,6 +167,118 @@ void PrintSerialPorts() {
   }
 }
 
+// "A2 A1 A0": the address pins among pins (A2 A1 A0 as bits 2 to 0).
+std::string PinNames(unsigned pins) {
+  std::string names;
+  for (int pin = 2; pin >= 0; --pin) {
+    if ((pins >> pin & 1) != 0) {
+      names += (names.empty() ? "A" : " A") + std::to_string(pin);
+    }
+  }
+  return names;
+}
+
+// One line a chip of the table, under a head: its name, size and page in
+// bytes, word-address bytes, the address pins it compares (those /ADDR:
+// may set) and the address bits its control byte carries in the place of
+// the others (block bits).
+void PrintChips() {
+  ConsoleLine("Chip    Bytes  Page  Address bytes  Address pins  Block bits");
+  for (const Chip& chip : Chips()) {
+    const std::string pins = PinNames(chip.pins);
+    std::string blocks;
+    for (int bit = chip.block_bits - 1; bit >= 0; --bit) {
+      blocks += (blocks.empty() ? "a" : " a") + std::to_string(8 * chip.address_bytes + bit);
+    }
+    if (chip.app_page) {
+      blocks += "; APP page (/P)";
+    }
+    const auto column = [](std::string text, std::size_t width) {
+      text.resize(std::max(width, text.size() + 1), ' ');
+      return text;
+    };
+    std::string line = column(std::string(chip.name), 8) + column(std::to_string(chip.size), 7) +
+                       column(std::to_string(chip.page), 6) +
+                       column(std::to_string(chip.address_bytes), 15) +
+                       column(pins.empty() ? "none" : pins, 14) + blocks;
+    line.erase(line.find_last_not_of(' ') + 1);
+    ConsoleLine(line);
+  }
+}
+
+// The chip of the run, where /CHIP: and /ADDR: put it. A name that places
+// no chip, pins the chip does not have and /P on a chip without the APP
+// page end the run with status 1 and the reason on standard error, before
+// the port is opened.
+void ChooseChip(const RunOptions& options) {
+  if (options.chip) {
+    current_chip = FindChip(*options.chip);
+    if (current_chip == nullptr) {
+      std::string known;
+      for (const Chip& chip : Chips()) {
+        known += (known.empty()              ? ""
+                  : &chip == &Chips().back() ? " or "
+                                             : ", ") +
+                 std::string(chip.name);
+      }
+      Diagnostic("/CHIP:" + std::string(*options.chip) +
+                 " names no chip this program knows: it knows the " + known +
+                 ", also with the maker's letters (AT24C02, 24LC256, M24C64); /CHIP:? lists them");
+      PauseAndExit(1);
+    }
+  }
+  const Chip& chip = *current_chip;
+  if (options.address) {
+    const std::string_view value = *options.address;
+    if (value.size() != 1 || value[0] < '0' || value[0] > '7') {
+      Diagnostic("/ADDR:" + std::string(value) +
+                 ": /ADDR: takes the levels of the address pins A2 A1 A0 as a number from 0 to 7");
+      PauseAndExit(1);
+    }
+    if (!chip.address_pins) {
+      Diagnostic("/ADDR: has no meaning for the " + std::string(chip.name) +
+                 ": its pins 1 to 3 are no address pins, and it always answers at the same "
+                 "addresses; leave /ADDR: out");
+      PauseAndExit(1);
+    }
+    chip_pins = static_cast<std::uint8_t>(value[0] - '0');
+    // A pin the chip does not compare is a block bit of its control byte,
+    // and the pin is not connected inside.
+    const unsigned stray = chip_pins & ~chip.pins & 7u;
+    if (stray != 0) {
+      std::string values;
+      for (unsigned pins = 0; pins <= chip.pins; ++pins) {
+        if ((pins & ~chip.pins) == 0) {
+          values += (values.empty()      ? ""
+                     : pins == chip.pins ? " or "
+                                         : ", ") +
+                    std::to_string(pins);
+        }
+      }
+      Diagnostic("/ADDR:" + std::string(value) + " sets " + PinNames(stray) + ", which the " +
+                 std::string(chip.name) + " does not have: it takes " +
+                 (std::has_single_bit(stray) ? "that bit of its control byte as an address bit"
+                                             : "those bits of its control byte as address bits") +
+                 " of its memory" +
+                 (chip.pins == 0 ? "; leave /ADDR: out"
+                                 : "; its address pins are " + PinNames(chip.pins) +
+                                       " (/ADDR:" + values + ")"));
+      PauseAndExit(1);
+    }
+  }
+  if (options.app_reset && !chip.app_page) {
+    std::string owners;
+    for (const Chip& other : Chips()) {
+      if (other.app_page) {
+        owners += (owners.empty() ? "the " : " and the ") + std::string(other.name);
+      }
+    }
+    Diagnostic("/P works on the APP registers, which only " + owners + " has, not the " +
+               std::string(chip.name) + ": nothing was sent to the chip");
+    PauseAndExit(1);
+  }
+}
+
 }  // namespace
 
 void RunSequence(std::span<const std::string_view> arguments) {
@@ -182,6 +297,11 @@ void RunSequence(std::span<const std::string_view> arguments) {
     PrintSerialPorts();
     PauseAndExit(0);
   }
+  if (options.list_chips) {
+    PrintChips();
+    PauseAndExit(0);
+  }
+  ChooseChip(options);
   bus_options = options.bus;
   port_name = options.port;
   ignore_errors = options.ignore_errors;

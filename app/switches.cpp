@@ -16,11 +16,14 @@ bool HasSwitch(std::span<const std::string_view> arguments, std::string_view upp
   });
 }
 
-// "/PORT:" with the keyword in any case; what follows is the port name.
-bool IsPortSwitch(std::string_view argument) {
-  constexpr std::string_view kKeyword = "/PORT:";
-  return argument.size() >= kKeyword.size() &&
-         std::equal(kKeyword.begin(), kKeyword.end(), argument.begin(), [](char a, char b) {
+constexpr std::string_view kPortKeyword = "/PORT:";
+constexpr std::string_view kChipKeyword = "/CHIP:";
+constexpr std::string_view kAddressKeyword = "/ADDR:";
+
+// A switch with a value: keyword (upper case) in any case, then the value.
+bool HasKeyword(std::string_view argument, std::string_view keyword) {
+  return argument.size() >= keyword.size() &&
+         std::equal(keyword.begin(), keyword.end(), argument.begin(), [](char a, char b) {
            return a == std::toupper(static_cast<unsigned char>(b));
          });
 }
@@ -40,13 +43,18 @@ RunOptions ParseSwitches(std::span<const std::string_view> arguments) {
   options.bus.invert_scl = HasSwitch(arguments, "/X", "/x");
   options.bus.invert_sda_out = HasSwitch(arguments, "/D", "/d");
   options.bus.invert_sda_in = HasSwitch(arguments, "/I", "/i");
-  // The last /PORT: wins.
+  // The last of each wins.
   for (const std::string_view argument : arguments) {
-    if (IsPortSwitch(argument)) {
-      options.port = argument.substr(6);
+    if (HasKeyword(argument, kPortKeyword)) {
+      options.port = argument.substr(kPortKeyword.size());
+    } else if (HasKeyword(argument, kChipKeyword)) {
+      options.chip = argument.substr(kChipKeyword.size());
+    } else if (HasKeyword(argument, kAddressKeyword)) {
+      options.address = argument.substr(kAddressKeyword.size());
     }
   }
   options.list_ports = options.port == "?";
+  options.list_chips = options.chip == "?";
   return options;
 }
 
@@ -54,7 +62,8 @@ bool IsSwitch(std::string_view argument) {
   constexpr std::string_view kLetters = "PpBbEeFfRrVvXxDdIi";
   return (argument.size() == 2 && argument[0] == '/' &&
           kLetters.find(argument[1]) != std::string_view::npos) ||
-         IsPortSwitch(argument);
+         HasKeyword(argument, kPortKeyword) || HasKeyword(argument, kChipKeyword) ||
+         HasKeyword(argument, kAddressKeyword);
 }
 
 void ReportIgnoredSwitches(std::span<const std::string_view> arguments) {
@@ -107,6 +116,11 @@ void PrintUsage() {
   ConsoleLine("                Also an I2C adapter (on Linux i2c-N) or a CH341A programmer");
   ConsoleLine("                (ch341a, or ch341a:BUS-PORTS as /PORT:? lists it).");
   ConsoleLine("  /PORT:?       List the serial ports, I2C adapters and programmers.");
+  ConsoleLine("  /CHIP:name    The chip, 24RF08 by default: 24C01, 24C02, 24C04, 24C08,");
+  ConsoleLine("                24C16, 24C32, 24C64, 24C128, 24C256 or 24C512, also as");
+  ConsoleLine("                printed on it (AT24C02, 24LC256, M24C64...).");
+  ConsoleLine("  /CHIP:?       List the chips: size, page, address bytes and pins.");
+  ConsoleLine("  /ADDR:n       Levels of the chip's address pins A2 A1 A0, 0 to 7 (0).");
   ConsoleLine("  /P /R         Show the APP registers and the access protection they set.");
   ConsoleLine("");
   ConsoleLine("Please report any bug to: ebrilo-bugs@example.org");

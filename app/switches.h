@@ -3,6 +3,7 @@
 // a request for the usage text.
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -18,15 +19,22 @@ struct RunOptions {
   BusOptions bus;                  // /X, /D, /I
   std::string_view port = "COM1";  // /PORT:name, the last one given
   bool list_ports = false;         // /PORT:?
+  // /CHIP:name and /ADDR:n as given, the last of each; /CHIP:? lists the
+  // chips.
+  std::optional<std::string_view> chip;
+  std::optional<std::string_view> address;
+  bool list_chips = false;
 };
 
 // arguments are argument 1 to the last. Each switch matches only as a whole
 // argument, in its upper- or lower-case form; anything else is ignored.
-// /PORT: is the one switch with a value: its keyword in any case, then the
-// port name as given. The views point into arguments.
+// /PORT:, /CHIP: and /ADDR: are the switches with a value: the keyword in
+// any case, then the value as given; the last of each wins. The views point
+// into arguments.
 RunOptions ParseSwitches(std::span<const std::string_view> arguments);
 
-// True when argument is one of the switches, /P and /PORT: included.
+// True when argument is one of the switches, /P, /PORT:, /CHIP: and /ADDR:
+// included.
 bool IsSwitch(std::string_view argument);
 
 // One line on standard error for each argument after the first that looks

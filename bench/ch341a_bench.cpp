@@ -49,7 +49,7 @@ RoundTrips CountRoundTrips() {
   trips.probe = SimProgrammerPackets().size();
   const std::vector<std::uint8_t> page(16, 0x5A);
   std::size_t before = SimProgrammerPackets().size();
-  WriteTransaction(0xA8, 0x00, page);
+  WriteTransaction(0xA8, 0x00, 1, page);
   trips.page = SimProgrammerPackets().size() - before;
   before = SimProgrammerPackets().size();
   PollTransaction();
@@ -60,7 +60,7 @@ RoundTrips CountRoundTrips() {
   trips.ready_poll = SimProgrammerPackets().size() - before;
   std::vector<std::uint8_t> block(128);
   before = SimProgrammerPackets().size();
-  ReadTransaction(0xA8, 0x00, block);
+  ReadTransaction(0xA8, 0x00, 1, block);
   trips.block_read = SimProgrammerPackets().size() - before;
   CloseBus();
   SimReset();

@@ -51,7 +51,7 @@ double SimLineOpNs(const std::string& trace) {
   const SimCounters before = SimGetCounters();
   const Clock::time_point start = Clock::now();
   for (int n = 0; n < kPages; ++n) {
-    WritePage(static_cast<std::uint16_t>(n * kPageSize % kDataSize), kPageSize, page);
+    WritePage(static_cast<std::uint32_t>(n * kPageSize % kDataSize), kPageSize, page);
   }
   const double ns = std::chrono::duration<double, std::nano>(Clock::now() - start).count();
   const SimCounters after = SimGetCounters();

@@ -29,6 +29,20 @@ std::uint8_t AddressOf(std::uint8_t control) {
   return static_cast<std::uint8_t>(control >> 1);
 }
 
+std::string Hex(std::uint8_t value) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  return {'0', 'x', kDigits[value >> 4], kDigits[value & 0x0F]};
+}
+
+// The word address as it goes on the bus: address_bytes bytes, high first.
+std::vector<std::uint8_t> AddressBytes(std::uint32_t word_address, int address_bytes) {
+  std::vector<std::uint8_t> bytes;
+  for (int byte = address_bytes - 1; byte >= 0; --byte) {
+    bytes.push_back(static_cast<std::uint8_t>(word_address >> (8 * byte)));
+  }
+  return bytes;
+}
+
 std::string AdapterName() {
   return bus_carrier == BusCarrier::kUsbProgrammer ? Ch341aName() : PortName();
 }
@@ -53,20 +67,21 @@ bool Done(I2cResult result, const std::string& reason) {
 }
 
 // The probe's dummy write, which the polls repeat: the chip's address and
-// then the word address 0, never the address alone. Only the address's
-// acknowledge counts, as on the serial path. Some controllers (the Raspberry
-// Pi's, DesignWare's) report a refused address as a refused data byte, and a
-// chip in its write cycle would then pass for a chip that answers: a refusal
-// of the write is settled by reading one byte, a message in which the chip
-// has nothing to acknowledge but its address.
-I2cResult ProbeChip(std::string& reason) {
+// then one word-address byte 0, never the address alone nor a second byte
+// (see AddressChip in bus/twowire.h). Only the address's acknowledge
+// counts, as on the serial path. Some controllers (the Raspberry Pi's,
+// DesignWare's) report a refused address as a refused data byte, and a chip
+// in its write cycle would then pass for a chip that answers: a refusal of
+// the write is settled by reading one byte, a message in which the chip has
+// nothing to acknowledge but its address.
+I2cResult ProbeChip(std::uint8_t control, std::string& reason) {
   std::uint8_t byte = 0;
-  const I2cMessage probe{AddressOf(kProbeControlByte), false, std::span(&byte, 1)};
+  const I2cMessage probe{AddressOf(control), false, std::span(&byte, 1)};
   const I2cResult result = Carry(std::span(&probe, 1), reason);
   if (result != I2cResult::kDataRefused) {
     return result;
   }
-  const I2cMessage read{AddressOf(kProbeControlByte), true, std::span(&byte, 1)};
+  const I2cMessage read{AddressOf(control), true, std::span(&byte, 1)};
   const I2cResult answer = Carry(std::span(&read, 1), reason);
   return answer == I2cResult::kDataRefused ? I2cResult::kAddressRefused : answer;
 }
@@ -77,7 +92,7 @@ bool Inverting() {
 
 }  // namespace
 
-void OpenAdapterBus() {
+bool OpenAdapterBus() {
   failure_told = false;
   read_piece = kLargestRead;
   const bool programmer = bus_carrier == BusCarrier::kUsbProgrammer;
@@ -85,23 +100,32 @@ void OpenAdapterBus() {
     Diagnostic(std::string("/X, /D and /I have no meaning on ") +
                (programmer ? "a USB programmer" : "an I2C adapter") + ": going on without them");
   }
+  i2c_chip_addresses = chip_addresses;
   if (!(programmer ? Ch341aBusOpen(port_name) : I2cAdapterOpen(PortName()))) {
     ReportError(ErrorCode::NoCircuit, true);
   }
   std::string reason;
-  switch (ProbeChip(reason)) {
+  switch (ProbeChip(ProbeControlByte(), reason)) {
     case I2cResult::kDone:
-      return;
+      return true;
     case I2cResult::kAddressRefused:
-      Diagnostic(AdapterName() +
-                 ": no chip acknowledges address 0x54 (control byte 0xA8): check the chip, its "
-                 "supply and its wiring");
-      ReportError(ErrorCode::NoEeprom, true);
-      break;
+      return false;
     default:
-      Diagnostic(AdapterName() + ": the chip's probe at address 0x54 failed: " + reason);
+      Diagnostic(AdapterName() + ": the chip's probe at address " + Hex(chip_addresses.front()) +
+                 " failed: " + reason);
       ReportError(ErrorCode::NoCircuit, true);
   }
+  return false;
+}
+
+void ReportAdapterChipMissing(std::span<const std::string> elsewhere) {
+  Diagnostic(AdapterName() + ": no chip acknowledges address " + Hex(chip_addresses.front()) +
+             " (control byte " + Hex(ProbeControlByte()) + ")" +
+             (elsewhere.empty() ? ": check the chip, its supply and its wiring" : ""));
+  for (const std::string& line : elsewhere) {
+    Diagnostic(line);
+  }
+  ReportError(ErrorCode::NoEeprom, true);
 }
 
 void CloseAdapterBus() {
@@ -112,10 +136,11 @@ void CloseAdapterBus() {
   }
 }
 
-// One message: the word address, then the data. A page is 17 bytes.
-bool WriteThroughAdapter(std::uint8_t control, std::uint8_t word_address,
+// One message: the word address, then the data. A 24RF08's page is 17
+// bytes.
+bool WriteThroughAdapter(std::uint8_t control, std::uint16_t word_address, int address_bytes,
                          std::span<const std::uint8_t> data) {
-  std::vector<std::uint8_t> bytes{word_address};
+  std::vector<std::uint8_t> bytes = AddressBytes(word_address, address_bytes);
   bytes.insert(bytes.end(), data.begin(), data.end());
   const I2cMessage write{AddressOf(control), false, bytes};
   std::string reason;
@@ -123,15 +148,20 @@ bool WriteThroughAdapter(std::uint8_t control, std::uint8_t word_address,
 }
 
 // Each piece is a random read of its own, its word address and the read in
-// one transfer, with a repeated START between them.
-bool ReadThroughAdapter(std::uint8_t control, std::uint8_t word_address,
+// one transfer, with a repeated START between them. A piece that begins past
+// what the word address reaches begins in the next block: the chip's block
+// bits count on above the word address, in its control byte.
+bool ReadThroughAdapter(std::uint8_t control, std::uint16_t word_address, int address_bytes,
                         std::span<std::uint8_t> bytes) {
   for (std::size_t done = 0; done < bytes.size();) {
     const std::size_t length = std::min(read_piece, bytes.size() - done);
-    auto piece_address = static_cast<std::uint8_t>(word_address + done);
+    const auto at = static_cast<std::uint32_t>(word_address + done);
+    const auto piece_control =
+        static_cast<std::uint8_t>(control + (at >> (8 * address_bytes) << 1));
+    std::vector<std::uint8_t> piece_address = AddressBytes(at, address_bytes);
     const I2cMessage read[2] = {
-        {AddressOf(control), false, std::span(&piece_address, 1)},
-        {AddressOf(control), true, bytes.subspan(done, length)},
+        {AddressOf(piece_control), false, piece_address},
+        {AddressOf(piece_control), true, bytes.subspan(done, length)},
     };
     std::string reason;
     const I2cResult result = Carry(read, reason);
@@ -149,5 +179,10 @@ bool ReadThroughAdapter(std::uint8_t control, std::uint8_t word_address,
 
 bool PollThroughAdapter() {
   std::string reason;
-  return Done(ProbeChip(reason), reason);
+  return Done(ProbeChip(ProbeControlByte(), reason), reason);
+}
+
+bool ProbeThroughAdapter(std::uint8_t control) {
+  std::string reason;
+  return ProbeChip(control, reason) == I2cResult::kDone;
 }

@@ -9,17 +9,23 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 // Opens the adapter chosen by bus_carrier and the port name, and probes the
-// chip as the serial path does (a dummy write of the word address 0 to
-// 0x54). Ends the run with error 4 when the adapter cannot be used or the
-// probe fails on the adapter's side, and 5 when the chip does not
-// acknowledge; either with a line on standard error naming the adapter.
-void OpenAdapterBus();
+// chip as the serial path does (a dummy write of one word-address byte 0 to
+// its first data block): true when it answered. Ends the run with error 4
+// when the adapter cannot be used or the probe fails on the adapter's side,
+// with a line on standard error naming the adapter.
+bool OpenAdapterBus();
+
+// The line naming the adapter and the address that went unanswered, then
+// the lines of elsewhere (see ReportChipMissing), and error 5.
+void ReportAdapterChipMissing(std::span<const std::string> elsewhere);
 void CloseAdapterBus();
 
-bool WriteThroughAdapter(std::uint8_t control, std::uint8_t word_address,
+bool WriteThroughAdapter(std::uint8_t control, std::uint16_t word_address, int address_bytes,
                          std::span<const std::uint8_t> data);
-bool ReadThroughAdapter(std::uint8_t control, std::uint8_t word_address,
+bool ReadThroughAdapter(std::uint8_t control, std::uint16_t word_address, int address_bytes,
                         std::span<std::uint8_t> bytes);
 bool PollThroughAdapter();
+bool ProbeThroughAdapter(std::uint8_t control);

@@ -155,7 +155,7 @@ I2cResult QueueReads(Packet& packet, std::span<std::uint8_t> bytes, bool last,
 
 // Each message's START goes in the packet of the address it is for, and the
 // transfer's STOP with its last byte: a transfer that fits one packet, as
-// every page, poll and block read does, is one round trip.
+// every 24RF08 page, poll and block read does, is one round trip.
 I2cResult CarryMessages(Packet& packet, std::span<const I2cMessage> messages, std::string& reason) {
   for (std::size_t i = 0; i < messages.size(); ++i) {
     const I2cMessage& message = messages[i];

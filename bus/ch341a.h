@@ -20,9 +20,9 @@ bool IsProgrammerName(std::string_view name);
 bool Ch341aBusOpen(std::string_view name);
 
 // Carries one transfer through the programmer opened by Ch341aBusOpen, in
-// as few round trips as its packets of 32 bytes allow: one for a page, a
-// poll or a block read. Every byte written is sent with its acknowledge
-// reported; the first refused byte fails the transfer (kAddressRefused at an
+// as few round trips as its packets of 32 bytes allow: one for a 24RF08's
+// page, a poll or a block read; a larger chip's page takes more. Every byte written is sent with
+// its acknowledge reported; the first refused byte fails the transfer (kAddressRefused at an
 // address, kDataRefused at a data byte), which ends with a STOP all the
 // same. Read messages end with an unacknowledged byte. kFailed, with the
 // reason, when the programmer failed.

@@ -9,17 +9,6 @@
 
 namespace {
 
-// A control byte that no device may acknowledge: two-wire address 0x03 with
-// the write bit. The bus's rules reserve that address for future use, so no
-// device of any kind answers there, and it is far from this chip's own
-// addresses (0x54 to 0x57 for the data blocks, control bytes 0xA8 to 0xAE,
-// and 0x5C for the APP block, 0xB8). What acknowledges it is a data line
-// held low (a short, a stuck slave, a CTS that never moves in a polarity
-// that reads it as low), which would acknowledge the chip's own probe just
-// the same. The write bit means that nothing would start driving SDA even
-// if something answered.
-constexpr std::uint8_t kNobodyControlByte = 0x06;
-
 // Every combination of the three switches, in the order they are tried:
 // fewest switches first, and as the usage lists them among equals. The
 // first that works is the one suggested.
@@ -37,13 +26,13 @@ bool SameOptions(const BusOptions& a, const BusOptions& b) {
 // What a run given the switches in bus_options does once the port has
 // settled: the bus made idle, the loop-back check and, if it passes, the
 // probe. Then, only when the chip seemed to answer, the probe of the address
-// no device has, which must go unanswered. Sets check_passed; true when
+// no device has (kNobodyControlByte), which must go unanswered. Sets check_passed; true when
 // all of it came out as from a working circuit and chip.
 bool TryOptions(bool& check_passed) {
   SdaHigh();
   SclHigh();
   check_passed = CheckCircuit();
-  return check_passed && ProbeDevice(kProbeControlByte) && !ProbeDevice(kNobodyControlByte);
+  return check_passed && ProbeDevice(ProbeControlByte()) && !ProbeDevice(kNobodyControlByte);
 }
 
 std::string SwitchList(const BusOptions& options) {

@@ -9,8 +9,9 @@
 
 #include <string>
 
-// Call right after the check or the probe failed under the switches in
-// bus_options; check_passed tells which of the two it was. Tries the other
+// Call once the check or the probe failed under the switches in
+// bus_options (after other probes, if any: each leaves the bus idle);
+// check_passed tells which of the two it was. Tries the other
 // seven combinations, reading and writing nothing of the chip's memory, then
 // puts bus_options back and leaves the bus idle. Returns one line for
 // standard error: the switches that work (the fewest, when several do), or

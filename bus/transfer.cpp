@@ -10,10 +10,11 @@
 #include "platform/platform.h"
 
 std::uint8_t last_control_byte = 0;
-std::uint8_t last_word_address = 0;
-std::uint16_t position = 0;
+std::uint16_t last_word_address = 0;
+std::uint32_t position = 0;
 bool refused_after_address = false;
 BusCarrier bus_carrier = BusCarrier::kSerialLines;
+std::vector<std::uint8_t> chip_addresses = {0x54, 0x55, 0x56, 0x57, 0x5C};
 
 BusCarrier CarrierOfPort() {
   if (IsProgrammerName(port_name)) {
@@ -25,15 +26,23 @@ BusCarrier CarrierOfPort() {
   return BusCarrier::kSerialLines;
 }
 
-void OpenBus() {
+std::uint8_t ProbeControlByte() {
+  return static_cast<std::uint8_t>(chip_addresses.front() << 1);
+}
+
+bool OpenBus() {
   bus_carrier = CarrierOfPort();
   last_control_byte = 0;
   last_word_address = 0;
   position = 0;
+  return bus_carrier == BusCarrier::kSerialLines ? OpenLinesBus() : OpenAdapterBus();
+}
+
+void ReportChipMissing(std::span<const std::string> elsewhere) {
   if (bus_carrier == BusCarrier::kSerialLines) {
-    OpenLinesBus();
+    ReportLinesChipMissing(elsewhere);
   } else {
-    OpenAdapterBus();
+    ReportAdapterChipMissing(elsewhere);
   }
 }
 
@@ -45,21 +54,28 @@ void CloseBus() {
   }
 }
 
-bool WriteTransaction(std::uint8_t control, std::uint8_t word_address,
+bool WriteTransaction(std::uint8_t control, std::uint16_t word_address, int address_bytes,
                       std::span<const std::uint8_t> data) {
   refused_after_address = false;
-  return bus_carrier == BusCarrier::kSerialLines ? WriteOnLines(control, word_address, data)
-                                                 : WriteThroughAdapter(control, word_address, data);
+  return bus_carrier == BusCarrier::kSerialLines
+             ? WriteOnLines(control, word_address, address_bytes, data)
+             : WriteThroughAdapter(control, word_address, address_bytes, data);
 }
 
-bool ReadTransaction(std::uint8_t control, std::uint8_t word_address,
+bool ReadTransaction(std::uint8_t control, std::uint16_t word_address, int address_bytes,
                      std::span<std::uint8_t> bytes) {
   refused_after_address = false;
-  return bus_carrier == BusCarrier::kSerialLines ? ReadOnLines(control, word_address, bytes)
-                                                 : ReadThroughAdapter(control, word_address, bytes);
+  return bus_carrier == BusCarrier::kSerialLines
+             ? ReadOnLines(control, word_address, address_bytes, bytes)
+             : ReadThroughAdapter(control, word_address, address_bytes, bytes);
 }
 
 bool PollTransaction() {
-  return bus_carrier == BusCarrier::kSerialLines ? AddressChip(kProbeControlByte)
+  return bus_carrier == BusCarrier::kSerialLines ? AddressChip(ProbeControlByte())
                                                  : PollThroughAdapter();
+}
+
+bool ProbeTransaction(std::uint8_t control) {
+  return bus_carrier == BusCarrier::kSerialLines ? AddressChip(control)
+                                                 : ProbeThroughAdapter(control);
 }

@@ -9,12 +9,15 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
+#include <vector>
 
 // Transaction bookkeeping. OpenBus zeroes all three; the EEPROM transactions
-// record the first two bytes they send, and the writers count with position.
+// record the control byte and the word address they send, and the writers
+// count with position.
 extern std::uint8_t last_control_byte;
-extern std::uint8_t last_word_address;
-extern std::uint16_t position;
+extern std::uint16_t last_word_address;
+extern std::uint32_t position;
 
 // Whether the latest WriteTransaction or ReadTransaction failed at a byte the
 // chip refused after it had acknowledged its control byte: the word address
@@ -42,29 +45,59 @@ extern BusCarrier bus_carrier;
 // programmer time the bus themselves.
 BusCarrier CarrierOfPort();
 
-// Opens the port or adapter and finds the chip on it; ends the run with
-// error 4 when the circuit or adapter cannot be used and 5 when the chip does
-// not acknowledge its address, saying why on standard error.
-void OpenBus();
+// The chip's 7-bit addresses, set before OpenBus (the 24RF08's until then:
+// 0x54 to 0x57 and its APP page, 0x5C). The first, its first data block,
+// answers the probe that opens the bus and the polls; an I2C adapter on
+// which a kernel driver holds any of them is not used.
+extern std::vector<std::uint8_t> chip_addresses;
+
+// The first of chip_addresses, addressed for writing.
+std::uint8_t ProbeControlByte();
+
+// Opens the port or adapter and probes the chip: true when it answered.
+// Ends the run with error 4 when the circuit or adapter cannot be used,
+// saying why on standard error. When the chip did not answer, the bus stays
+// open for ProbeTransaction, and ReportChipMissing ends the run.
+bool OpenBus();
+
+// After OpenBus found no chip: the carrier's own finding on standard error
+// (on an adapter, the address that went unanswered; on the serial port, the
+// switches that would work), then the lines of elsewhere, then error 5.
+// elsewhere says where chips answered at other addresses: the bus carried
+// their probes, so the serial port's search for other switches is left out,
+// and so is the adapter's advice to check the chip's wiring.
+void ReportChipMissing(std::span<const std::string> elsewhere);
 
 // Leaves the bus idle and releases the port or adapter.
 void CloseBus();
 
-// START, control, the word address and then the data, for as long as each
-// byte is acknowledged, and STOP. Both set refused_after_address.
-bool WriteTransaction(std::uint8_t control, std::uint8_t word_address,
+// START, control, the word address in address_bytes bytes (1, or 2 high
+// byte first) and then the data, for as long as each byte is acknowledged,
+// and STOP. Both set refused_after_address.
+bool WriteTransaction(std::uint8_t control, std::uint16_t word_address, int address_bytes,
                       std::span<const std::uint8_t> data);
 
 // A random read: the word address written as for a write, then the bus
 // turned round after a repeated START, and bytes.size() bytes from the chip.
-bool ReadTransaction(std::uint8_t control, std::uint8_t word_address,
+bool ReadTransaction(std::uint8_t control, std::uint16_t word_address, int address_bytes,
                      std::span<std::uint8_t> bytes);
 
-// The chip's first data block, addressed for writing: it answers the probe
-// that opens the bus, and the polls.
-inline constexpr std::uint8_t kProbeControlByte = 0xA8;
-
 // The chip's probe without the bus opening's clearing pulses: a dummy write
-// of the word address 0 to data block 0. True when the chip acknowledged
-// its address, which it does not during its internal write cycle.
+// of one word-address byte 0 to the chip's first data block. True when the
+// chip acknowledged its address, which it does not during its internal
+// write cycle.
 bool PollTransaction();
+
+// The same probe at another control byte, reporting nothing: true when
+// something acknowledged it.
+bool ProbeTransaction(std::uint8_t control);
+
+// A control byte that no device may acknowledge: two-wire address 0x03 with
+// the write bit. The bus's rules reserve that address for future use, so no
+// device of any kind answers there, and it is far from the EEPROMs'
+// addresses (0x50 to 0x57, and 0x5C for the 24RF08's APP page). What
+// acknowledges it is a data line held low (a short, a stuck slave, a CTS
+// that never moves in a polarity that reads it as low), which would
+// acknowledge any other probe just the same. The write bit means that
+// nothing would start driving SDA even if something answered.
+inline constexpr std::uint8_t kNobodyControlByte = 0x06;

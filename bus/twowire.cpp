@@ -172,8 +172,8 @@ bool ProbeDevice(std::uint8_t control) {
   return AddressChip(control);
 }
 
-// The word address's own acknowledge is not looked at: a chip that answers
-// its address is there, whatever it makes of the byte after it.
+// The word-address byte's own acknowledge is not looked at: a chip that
+// answers its address is there, whatever it makes of the byte after it.
 bool AddressChip(std::uint8_t control) {
   SendStart();
   const bool ack = SendByte(control);
@@ -184,7 +184,7 @@ bool AddressChip(std::uint8_t control) {
   return ack;
 }
 
-void OpenLinesBus() {
+bool OpenLinesBus() {
   OpenSerialPort();
   port_timed = false;
   WaitTicks(kPortSettleMs);
@@ -194,8 +194,17 @@ void OpenLinesBus() {
   if (!CheckCircuit()) {
     ReportOpeningFailure(ErrorCode::NoCircuit, false);
   }
-  if (!ProbeDevice(kProbeControlByte)) {
+  return ProbeDevice(ProbeControlByte());
+}
+
+void ReportLinesChipMissing(std::span<const std::string> elsewhere) {
+  for (const std::string& line : elsewhere) {
+    Diagnostic(line);
+  }
+  if (elsewhere.empty()) {
     ReportOpeningFailure(ErrorCode::NoEeprom, true);
+  } else {
+    ReportError(ErrorCode::NoEeprom, true);
   }
 }
 
@@ -211,13 +220,18 @@ constexpr std::uint8_t kReadBit = 0x01;
 
 // Every transaction opens alike: SDA is sampled once (bus_free) to see that
 // no slave holds the bus, then come the START, the control byte and, if that
-// was acknowledged (addressed), the word address. True when both were
-// acknowledged.
-bool SendAddress(std::uint8_t control, std::uint8_t word_address, bool& bus_free, bool& addressed) {
+// was acknowledged (addressed), the word address, its high byte first where
+// it takes two. True when all were acknowledged.
+bool SendAddress(std::uint8_t control, std::uint16_t word_address, int address_bytes,
+                 bool& bus_free, bool& addressed) {
   bus_free = BusFree();
   SendStart();
   addressed = SendByte(control);
-  return addressed && SendByte(word_address);
+  bool ack = addressed;
+  for (int byte = address_bytes - 1; ack && byte >= 0; --byte) {
+    ack = SendByte(static_cast<std::uint8_t>(word_address >> (8 * byte)));
+  }
+  return ack;
 }
 
 // A transaction's end, after its STOP (which StopSeen checks whatever went
@@ -242,11 +256,11 @@ bool Ended(bool bus_free, bool addressed, bool ack) {
 // write only on the stop, which then may never have reached it; and one
 // after which CTS turned out to lag more than measured, whose acknowledges
 // may have been older levels of the line.
-bool WriteOnLines(std::uint8_t control, std::uint8_t word_address,
+bool WriteOnLines(std::uint8_t control, std::uint16_t word_address, int address_bytes,
                   std::span<const std::uint8_t> data) {
   bool bus_free = false;
   bool addressed = false;
-  bool ack = SendAddress(control, word_address, bus_free, addressed);
+  bool ack = SendAddress(control, word_address, address_bytes, bus_free, addressed);
   for (auto next = data.begin(); ack && next != data.end(); ++next) {
     ack = SendByte(*next);
   }
@@ -263,10 +277,11 @@ bool WriteOnLines(std::uint8_t control, std::uint8_t word_address,
 // acknowledge, and on a port that failed at any point of it: a dead CTS reads
 // as zeros; and after a STOP that showed CTS lagging more than measured,
 // which has shifted the data bits.
-bool ReadOnLines(std::uint8_t control, std::uint8_t word_address, std::span<std::uint8_t> bytes) {
+bool ReadOnLines(std::uint8_t control, std::uint16_t word_address, int address_bytes,
+                 std::span<std::uint8_t> bytes) {
   bool bus_free = false;
   bool addressed = false;
-  bool ack = SendAddress(control, word_address, bus_free, addressed);
+  bool ack = SendAddress(control, word_address, address_bytes, bus_free, addressed);
   if (ack) {
     SendStart();
     ack = SendByte(static_cast<std::uint8_t>(control | kReadBit));

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 // True once the first circuit check since OpenBus has timed the port's line
 // changes and, on a slow port, its CTS lag: later checks read with what was
@@ -34,24 +35,32 @@ bool CheckCircuit();
 // holding SDA low, then AddressChip. True when control was acknowledged.
 bool ProbeDevice(std::uint8_t control);
 
-// START, control, and only when it was acknowledged the word address 0, then
-// STOP: true when control was acknowledged. With the write bit in control it
-// is a dummy write that stores nothing: the word address only sets the
-// chip's address counter. The word address is never left out: the 24RF08
-// takes an acknowledged write address followed at once by a STOP (what
-// SMBus calls a quick write) for the start of something else, and a
-// following access can then change what it holds, its access protection
-// included.
+// START, control, and only when it was acknowledged one word-address byte
+// 0, then STOP: true when control was acknowledged. With the write bit in
+// control it is a dummy write that stores nothing, on every chip: a chip of
+// one word-address byte takes the byte as its address counter; a chip of
+// two takes it as an incomplete address and stores nothing. It is exactly
+// one byte. Never none: the 24RF08 takes an acknowledged write address
+// followed at once by a STOP (what SMBus calls a quick write) for the start
+// of something else, and a following access can then change what it holds,
+// its access protection included. Never two: a chip of one word-address
+// byte would take the second as a data byte and write it at address 0.
 bool AddressChip(std::uint8_t control);
 
 // Samples SDA while the bus should be idle (after a STOP, or once OpenBus
 // is done): true when it reads high, so that a START can be made.
 bool BusFree();
 
-// Opens the port and checks the interface circuit and the chip; ends the run
-// with error 4 or 5 when either is missing, after trying the other inversion
-// switches and saying on standard error which ones would work.
-void OpenLinesBus();
+// Opens the port and checks the interface circuit, then probes the chip:
+// true when it answered. Ends the run with error 4 when the circuit is
+// missing, after trying the other inversion switches and saying on standard
+// error which ones would work.
+bool OpenLinesBus();
+
+// Once the chip did not answer: the same search for switches that work, or
+// where chips answered at other addresses (elsewhere: one line each, see
+// ReportChipMissing) those lines instead; then error 5.
+void ReportLinesChipMissing(std::span<const std::string> elsewhere);
 
 // Leaves both lines high and releases the port.
 void CloseLinesBus();
@@ -59,8 +68,10 @@ void CloseLinesBus();
 // The bus's whole transactions on the lines. Each first samples SDA to see
 // that no slave holds the bus, and fails when one did, when the port failed
 // by the end of its STOP, or when CTS turned out to lag more than measured.
-// WriteOnLines sends control, word_address and then data while each is
-// acknowledged; ReadOnLines is a random read from word_address.
-bool WriteOnLines(std::uint8_t control, std::uint8_t word_address,
+// WriteOnLines sends control, word_address in address_bytes bytes (high
+// first) and then data while each is acknowledged; ReadOnLines is a random
+// read from word_address.
+bool WriteOnLines(std::uint8_t control, std::uint16_t word_address, int address_bytes,
                   std::span<const std::uint8_t> data);
-bool ReadOnLines(std::uint8_t control, std::uint8_t word_address, std::span<std::uint8_t> bytes);
+bool ReadOnLines(std::uint8_t control, std::uint16_t word_address, int address_bytes,
+                 std::span<std::uint8_t> bytes);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/errors.h"
+#include "eeprom/chips.h"
 #include "platform/platform.h"
 
 EepromImage eeprom_image{};
@@ -21,12 +22,13 @@ void LoadImage(const char* file_name) {
   if (size < 0) {
     IoFailure("cannot get the size of the dump file", errno);
   }
-  if (size != static_cast<std::int64_t>(eeprom_image.size())) {
+  if (size != static_cast<std::int64_t>(current_chip->size)) {
     Diagnostic(std::string(file_name) + " holds " + std::to_string(size) +
-               (size == 1 ? " byte" : " bytes") + "; a 24RF08 dump has " +
-               std::to_string(eeprom_image.size()) + " bytes");
+               (size == 1 ? " byte" : " bytes") + "; a " + std::string(current_chip->name) +
+               " dump has " + std::to_string(current_chip->size) + " bytes");
     ReportError(ErrorCode::WrongSize, true);
   }
+  eeprom_image.assign(current_chip->size, 0);
   ConsoleLine("Eeprom dump size: OK");
   // A short read (a file that shrank since its size was taken) is as much a
   // failure as an error: the chip must never get a half-filled image.

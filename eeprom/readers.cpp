@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bus/transfer.h"
+#include "eeprom/chips.h"
 #include "eeprom/transactions.h"
 #include "eeprom/writers.h"
 #include "platform/platform.h"
@@ -16,9 +17,6 @@
 bool verify_saw_old_contents = false;
 
 namespace {
-
-// Differences are listed per page, the unit the page writer writes in.
-constexpr std::size_t kPageSize = 16;
 
 // Registers 0 to 7 guard the blocks, 8 the APP page itself; 10 holds the
 // coil and tamper status.
@@ -122,20 +120,22 @@ UnitRead ReadUntilAgreed(std::span<std::uint8_t> unit, std::uint8_t mask,
 }
 
 // Lists every page where found differs from expected, then the number of
-// differing bytes; returns that number.
+// differing bytes; returns that number. Differences are listed per page of
+// the chip, the unit the page writer writes in.
 int ListDifferences(const EepromImage& expected, const EepromImage& found) {
+  const std::size_t page_size = current_chip->page;
   int differing = 0;
   int pages = 0;
   bool every_page_many = true;
-  for (std::size_t page = 0; page < expected.size(); page += kPageSize) {
+  for (std::size_t page = 0; page < expected.size(); page += page_size) {
     int in_page = 0;
-    for (std::size_t address = page; address < page + kPageSize; ++address) {
+    for (std::size_t address = page; address < page + page_size; ++address) {
       in_page += expected[address] != found[address] ? 1 : 0;
     }
     if (in_page > 0) {
-      const auto start = static_cast<std::uint16_t>(page);
+      const auto start = static_cast<std::uint32_t>(page);
       ConsoleLine("mismatch at " + std::to_string(ControlByteFor(start)) + ":" +
-                  std::to_string(start & 0xFF));
+                  std::to_string(WordAddressFor(start)));
       ++pages;
       every_page_many = every_page_many && in_page >= kBytesOfOldContentsInAPage;
     }
@@ -159,12 +159,14 @@ bool ReadBlocks(EepromImage& image, const EepromImage* expected) {
         ReadUntilAgreed(std::span(image).subspan(start, kBlockSize), 0xFF,
                         expected != nullptr ? expected->data() + start : nullptr, BlockName(start),
                         [start](std::span<std::uint8_t> bytes) {
-                          return ReadEepromBytes(static_cast<std::uint16_t>(start), bytes);
+                          return ReadEepromBytes(static_cast<std::uint32_t>(start), bytes);
                         });
     ok = result == UnitRead::kAgreed;
     if (ok) {
       // Marks are flushed one by one, as the writers' are.
-      ConsoleWrite(">");
+      if (MarkDue(static_cast<std::uint32_t>(start + kBlockSize), kBlockSize)) {
+        ConsoleWrite(">");
+      }
     } else {
       ConsoleLine("error at " + Location());
       if (result == UnitRead::kNeverAgreed) {
@@ -187,7 +189,7 @@ bool ReadImage(EepromImage& image) {
 }
 
 bool VerifyImage(const EepromImage& image) {
-  EepromImage found{};
+  EepromImage found(image.size());
   return ReadBlocks(found, &image) && ListDifferences(image, found) == 0;
 }
 

@@ -2,7 +2,7 @@
 // Reading the chip back: the whole data memory into an image, with ">"
 // marks and an "error at" line like the writers print, and the checks that
 // compare what the chip holds with what it should hold, listing each
-// differing 16-byte page (or APP register) on a "mismatch at" line.
+// differing page (or APP register) on a "mismatch at" line.
 //
 // Nothing read is trusted on one read. A loose clip, long wires or a
 // USB-serial adapter that samples CTS late now and then turn a bit on its
@@ -23,9 +23,10 @@
 // that spoils most reads is no connection to trust a backup to.
 inline constexpr int kMostReads = 8;
 
-// Reads the whole chip into image, one 128-byte block per transaction (the
-// chip's sequential read wraps inside its block), each block until two reads
-// agree, a mark for each block. Stops at the first failed transaction or
+// Reads the whole chip into image (sized to the chip), one 128-byte block per
+// transaction (the 24RF08's sequential read wraps inside its block), each
+// block until two reads agree, a mark for each block, or for each 1/64 of a
+// chip of more than 64 blocks. Stops at the first failed transaction or
 // block that never read the same twice, with its error line, and returns
 // false. Ends with a line end.
 bool ReadImage(EepromImage& image);

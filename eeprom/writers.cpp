@@ -2,9 +2,11 @@
 #include "eeprom/writers.h"
 
 #include <algorithm>
+#include <span>
 #include <string>
 
 #include "bus/transfer.h"
+#include "eeprom/chips.h"
 #include "eeprom/transactions.h"
 #include "platform/platform.h"
 #include "timing/delay.h"
@@ -15,11 +17,11 @@ int failed_writes = 0;
 
 namespace {
 
-constexpr int kPageSize = 16;
+// In byte mode one mark stands for 128 bytes (or 1/64 of a chip of more
+// than 8 KiB): it is printed when the last byte of its stretch is written.
+constexpr std::uint32_t kBytesPerMark = 128;
 
-// In byte mode one mark stands for 128 bytes: it is printed when the last
-// byte of its stretch is written.
-constexpr int kBytesPerMark = 128;
+constexpr std::uint32_t kMarksInAChip = 64;
 
 // Marks are flushed one by one, so that progress shows during the write.
 void PrintMark() {
@@ -63,19 +65,25 @@ constexpr const char* kPartOfDump = "the chip now holds part of the new dump";
 
 }  // namespace
 
+bool MarkDue(std::uint32_t done, std::uint32_t unit) {
+  return done % std::max(unit, current_chip->size / kMarksInAChip) == 0;
+}
+
 bool WriteImagePaged(const EepromImage& image, int last) {
   last = LastInImage(image, last);
-  std::array<std::uint8_t, kPageSize> page{};
+  const std::uint16_t page_size = current_chip->page;
   position = 0;
   bool ok = true;
   int written = 0;
-  SayProgressWhenInterrupted((last + kPageSize) / kPageSize, "pages", kPartOfDump);
-  while (position < last + 1 && ok) {
-    std::copy_n(image.begin() + position, kPageSize, page.begin());
-    position = static_cast<std::uint16_t>(position + kPageSize);
-    if (WritePage(static_cast<std::uint16_t>(position - kPageSize), kPageSize, page)) {
+  SayProgressWhenInterrupted((last + page_size) / page_size, "pages", kPartOfDump);
+  while (static_cast<int>(position) < last + 1 && ok) {
+    const std::uint32_t start = position;
+    position += page_size;
+    if (WritePage(start, page_size, std::span(image).subspan(start, page_size))) {
       CountForInterruption(++written);
-      PrintMark();
+      if (MarkDue(position, page_size)) {
+        PrintMark();
+      }
     } else {
       ConsoleLine("error at " + Location());
       ++failed_writes;
@@ -94,10 +102,10 @@ bool WriteImageBytewise(const EepromImage& image, int last) {
   bool ok = true;
   int written = 0;
   SayProgressWhenInterrupted(last + 1, "bytes", kPartOfDump);
-  while (position < last + 1 && ok) {
+  while (static_cast<int>(position) < last + 1 && ok) {
     if (WriteEepromByte(position, image[position])) {
       CountForInterruption(++written);
-      if (position % kBytesPerMark == kBytesPerMark - 1) {
+      if (MarkDue(position + 1, kBytesPerMark)) {
         PrintMark();
       }
     } else {
@@ -117,7 +125,7 @@ bool ResetApp() {
   int written = 0;
   SayProgressWhenInterrupted(kAppRegisters, "APP registers",
                              "the chip's APP registers are now partly reset");
-  for (position = 0; position < kAppRegisters; ++position) {
+  for (position = 0; static_cast<int>(position) < kAppRegisters; ++position) {
     if (WriteAppRegister(static_cast<std::uint8_t>(position), kAppResetValue)) {
       CountForInterruption(++written);
     } else {

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The three jobs: the whole image in 16-byte pages, the whole image byte by
-// byte, and the APP reset. Progress shows as ">" marks, every failed
+// The three jobs: the whole image in the chip's pages, the whole image byte
+// by byte, and the APP reset. Progress shows as ">" marks, every failed
 // transaction as an "error at" line; an interruption (Ctrl-C, a kill, a
 // closed console) in the middle of a job says on standard error how many of
 // its pages, bytes or registers were written. Each waits after every
@@ -28,9 +28,18 @@ extern int failed_writes;
 extern bool ack_polling;
 
 // Both image writers cover addresses 0 to last and return false when they
-// stopped at a failed transaction (never with ignore_errors).
+// stopped at a failed transaction (never with ignore_errors). Page mode
+// shows a mark for each page, byte mode one for each 128 bytes: 64 and 8
+// on the 24RF08; on a larger chip, where that would make more than 64, one
+// for each 1/64 of the chip (MarkDue).
 bool WriteImagePaged(const EepromImage& image, int last);
 bool WriteImageBytewise(const EepromImage& image, int last);
+
+// Whether a progress mark is due once a job that works in units of unit
+// bytes has done the addresses below done: at the end of each unit, or of
+// each 1/64 of the chip where its units are more than 64. A console line
+// holds 64 marks.
+bool MarkDue(std::uint32_t done, std::uint32_t unit);
 
 // Sets APP registers 0 to 9 to 0xFF, listing failures; always true.
 bool ResetApp();

@@ -31,9 +31,6 @@ constexpr unsigned kI2cDevMajor = 89;
 // i2c-dev refuses longer messages itself.
 constexpr std::size_t kLongestMessage = 8192;
 
-// The 24RF08 answers at the four data blocks and at its APP block.
-constexpr unsigned kChipAddresses[] = {0x54, 0x55, 0x56, 0x57, 0x5C};
-
 int adapter = -1;
 
 bool IsI2cDev(const struct stat& status) {
@@ -94,7 +91,7 @@ bool NoDriverBound(const std::string& device, const std::string& root, unsigned 
   namespace fs = std::filesystem;
   std::vector<std::string> lines;
   std::vector<std::string> dummies;
-  for (const unsigned address : kChipAddresses) {
+  for (const unsigned address : i2c_chip_addresses) {
     const std::string client = ClientName(bus, address);
     std::error_code error;
     const fs::path driver =

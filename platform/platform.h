@@ -87,9 +87,11 @@ enum class I2cResult {
 // whether a device is one, by what the device is rather than by its name.
 // I2cAdapterOpen opens it for this run alone, and checks that it can carry
 // plain I2C transfers and that no kernel driver holds one of the chip's
-// addresses; it says on standard error why it could not. I2cAdapterTransfer
+// addresses, i2c_chip_addresses (7-bit; the 24RF08's until the program sets
+// them); it says on standard error why it could not. I2cAdapterTransfer
 // carries one transfer; on a result other than kDone and the two refusals it
 // sets reason to the system's words for it.
+extern std::vector<std::uint8_t> i2c_chip_addresses;
 bool IsI2cAdapter(const std::string& device);
 bool I2cAdapterOpen(const std::string& device);
 I2cResult I2cAdapterTransfer(std::span<const I2cMessage> messages, std::string& reason);

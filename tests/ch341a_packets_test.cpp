@@ -95,7 +95,7 @@ TEST_F(Ch341aPackets, ProbeAndPageInAsFewPacketsAsFit) {
   EXPECT_EQ(opening_[0].command, Bytes({0xAA, 0x61, 0x74, 0x80, 0xA8, 0x80, 0x00, 0x75, 0x00}));
 
   const Bytes page = Pattern(16, 0x30);
-  EXPECT_TRUE(WriteTransaction(0xAA, 0x40, page));
+  EXPECT_TRUE(WriteTransaction(0xAA, 0x40, 1, page));
   const std::span<const std::uint8_t> data(page);
   EXPECT_EQ(Sent(),
             std::vector<Bytes>({
@@ -181,7 +181,7 @@ TEST_F(Ch341aPackets, ReadsInBulk) {
   std::copy(memory.begin(), memory.end(), SimData().begin());
   Open("");
   Bytes block(128);
-  EXPECT_TRUE(ReadTransaction(0xAC, 0x80, block));
+  EXPECT_TRUE(ReadTransaction(0xAC, 0x80, 1, block));
   EXPECT_EQ(block, Bytes(memory.begin() + 512 + 128, memory.begin() + 768));
   EXPECT_EQ(Sent(), std::vector<Bytes>({{0xAA, 0x74, 0x80, 0xAC, 0x80, 0x80, 0x74, 0x80, 0xAD, 0xDF,
                                          0xDF, 0xDF, 0xDF, 0xC3, 0xC0, 0x75, 0x00}}));
@@ -218,13 +218,13 @@ TEST_F(Ch341aPackets, ReadsInBulk) {
 TEST_F(Ch341aPackets, PollsWhileTheChipIsBusy) {
   ASSERT_TRUE(SimConfigureText("write_ms=1000"));
   OpenBus();
-  EXPECT_TRUE(WriteTransaction(0xA8, 0x00, Pattern(16, 0x40)));
+  EXPECT_TRUE(WriteTransaction(0xA8, 0x00, 1, Pattern(16, 0x40)));
   opening_ = SimProgrammerPackets();
   SimClearBusLog();
   const Bytes poll = {0xAA, 0x74, 0x80, 0xA8, 0x80, 0x00, 0x75, 0x00};
   EXPECT_FALSE(PollTransaction());
   Bytes block(128);
-  EXPECT_FALSE(ReadTransaction(0xA8, 0x00, block));
+  EXPECT_FALSE(ReadTransaction(0xA8, 0x00, 1, block));
   SimTimeSpend(1'000'000'000);
   EXPECT_TRUE(PollTransaction());
   const std::vector<Bytes> sent = Sent();

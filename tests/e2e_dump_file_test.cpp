@@ -135,4 +135,23 @@ INSTANTIATE_TEST_SUITE_P(Names, OddName,
                          ::testing::Values("dump file.bin", "dump\nfile.bin", "dump\xff\xfe.bin"),
                          NameOf);
 
+// What /CHIP: and /ADDR: refuse, the file's size for the chip among it:
+// each run ends before the port is opened, with one line saying why.
+TEST_F(DumpFile, ChipSwitchRefusalsComeBeforeTheBus) {
+  WriteFile("dump.bin", PatternImage(37));
+  using Refusal = std::tuple<std::vector<std::string>, int, std::string>;
+  for (const auto& [arguments, status, why] :
+       {Refusal{{"dump.bin", "/CHIP:m24c64"}, 3, "; a 24C64 dump has 8192 bytes\r"},
+        Refusal{{"/P", "/R", "/chip:AT24C02"}, 1, "which only the 24RF08 has, not the 24C02"},
+        Refusal{{"dump.bin", "/CHIP:24C08", "/ADDR:6"}, 1, "sets A1, which the 24C08 does not"},
+        Refusal{{"dump.bin", "/CHIP:24C1024"}, 1, "24C1024 names no chip this program knows"},
+        Refusal{{"dump.bin", "/ADDR:0"}, 1, "/ADDR: has no meaning for the 24RF08"}}) {
+    const ProgramRun run = Run({.arguments = arguments, .sim = "save=chip.bin"});
+    EXPECT_EQ(run.status, status) << why;
+    EXPECT_TRUE(run.err.find(why) != std::string::npos && run.err.find('\n') == run.err.size() - 1)
+        << run.err;
+    EXPECT_TRUE(ReadFile("chip.bin").empty()) << "the port was opened: " << why;
+  }
+}
+
 }  // namespace

@@ -62,7 +62,7 @@ class SimDiagnosis : public ::testing::Test {
     SclHigh();
     std::string finding = "open";
     if (const bool check_passed = CheckCircuit();
-        !check_passed || !ProbeDevice(kProbeControlByte)) {
+        !check_passed || !ProbeDevice(ProbeControlByte())) {
       finding = DiagnoseBus(check_passed);
     }
     EXPECT_EQ(SimGetCounters().stored_writes, 0U);

@@ -206,7 +206,7 @@ TEST_F(SimBus, ProbeCountsAChipThatRefusesTheWordAddress) {
 // With /E every page is tried once; the refused one keeps its old contents.
 TEST_F(SimBus, PagedWriterWithIgnoreErrors) {
   Open("nack=1");
-  EepromImage image{};
+  EepromImage image(1024);
   for (std::size_t i = 0; i < image.size(); ++i) {
     image[i] = static_cast<std::uint8_t>(i * 3);
   }
@@ -348,7 +348,7 @@ bool RunJob(Job job, const EepromImage& image, int last) {
 }
 
 EepromImage TestImage() {
-  EepromImage image{};
+  EepromImage image(1024);
   for (std::size_t i = 0; i < image.size(); ++i) {
     image[i] = static_cast<std::uint8_t>(i * 5 + 1);
   }

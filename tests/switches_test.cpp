@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/switches.h"
+#include "eeprom/chips.h"
 
 namespace {
 
@@ -94,6 +95,18 @@ TEST(SwitchesTest, PortSwitchNamesThePort) {
   EXPECT_TRUE(IsSwitch("/PORT:COM2"));
   EXPECT_TRUE(IsSwitch("/port:"));
   EXPECT_FALSE(IsSwitch("/PORT"));
+}
+
+// Names as printed on chips ("marking row") find their row, in any case;
+// what no row fits, parts of another protocol among them, finds none.
+TEST(SwitchesTest, ChipNamesAsPrintedOnChips) {
+  for (const std::string c :
+       {"at24rf08c 24RF08", "AT24C02 24C02", "24LC16B 24C16", "M24256 24C256", "CAT24C32 24C32",
+        "BR24T02FVM-W 24C02", "AT24C256C 24C256", "24FC512 24C512", "24c01 24C01", "24C1024 ",
+        "24C00 ", "X24C01 ", "M24M01 ", "AT24CM01 ", "24RF16 ", "1-24C02 ", " "}) {
+    const Chip* chip = FindChip(c.substr(0, c.find(' ')));
+    EXPECT_EQ(chip == nullptr ? "" : chip->name, c.substr(c.find(' ') + 1)) << c;
+  }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // The write transactions against the recording port: what counts as written.
 #include <gtest/gtest.h>
 
+#include "bus/twowire.h"
+#include "eeprom/chips.h"
 #include "eeprom/transactions.h"
 #include "tests/fakes/fake_serial.h"
 #include "tests/unit_support.h"
@@ -23,6 +25,33 @@ class TransactionsTest : public testing::Test {
     return WriteEepromByte(300, 0x5A);
   }
 };
+
+// The control byte carries the pins /ADDR: sets and, on a chip of one
+// word-address byte, the address's top bits where the chip leaves pins
+// unconnected; a chip of two takes the whole address, high byte first.
+TEST_F(TransactionsTest, ControlByteAndWordAddressOfEachKindOfChip) {
+  for (const auto& [name, pins, address, control, word_address] :
+       {std::tuple{"24C04", 6, 0x1FFu, 0xAE, 0xFF},
+        {"24C16", 0, 0x234u, 0xA4, 0x34},
+        {"24C64", 5, 300u, 0xAA, 300}}) {
+    current_chip = FindChip(name);
+    chip_pins = static_cast<std::uint8_t>(pins);
+    EXPECT_EQ(ControlByteFor(address), control) << name << " " << address;
+    EXPECT_EQ(WordAddressFor(address), word_address) << name << " " << address;
+  }
+  // On the lines, as the last chip: the control byte, both address bytes.
+  ASSERT_TRUE(WriteOneByte());
+  const std::string sent = FakePortTrace();
+  fake_port_calls.clear();
+  fake_cts_queue = {1};
+  BusFree();
+  SendStart();
+  for (const int byte : {0xAA, 0x01, 0x2C, 0x5A}) {
+    SendByte(static_cast<std::uint8_t>(byte));
+  }
+  SendStop();
+  EXPECT_EQ(sent, FakePortTrace());
+}
 
 // A port lost during the stop: the chip never saw the stop, so it stored
 // nothing, and the write must not count as made. Lost just after the stop,

@@ -233,7 +233,8 @@ TEST_F(TwoWireTest, OpenBusEndsTheRunWhenCircuitOrChipIsMissing) {
   // Circuit present (CTS follows DTR), but nothing pulls SDA low to answer.
   bus_options.invert_sda_in = false;
   fake_cts_rule = CtsRule::FollowsDtr;
-  EXPECT_EQ(OutputOfExit(OpenBus, 5), "ERROR: Eeprom not available!\r\n" + kClosingLines);
+  EXPECT_EQ(OutputOfExit([] { OpenBus() ? void() : ReportChipMissing({}); }, 5),
+            "ERROR: Eeprom not available!\r\n" + kClosingLines);
   // A port that failed to open answers CTS with 0 and is no circuit.
   fake_port_failed = true;
   fake_cts_rule = CtsRule::Constant;

@@ -11,6 +11,7 @@
 #include "bus/serial_lines.h"
 #include "bus/transfer.h"
 #include "bus/twowire.h"
+#include "eeprom/chips.h"
 #include "eeprom/image_file.h"
 #include "eeprom/writers.h"
 #include "tests/fakes/fake_clock.h"
@@ -25,6 +26,8 @@ void ResetState() {
   position = 0;
   port_timed = false;
   eeprom_image = {};
+  current_chip = Chips().data();
+  chip_pins = 0;
   ignore_errors = false;
   ack_polling = false;
   FakeClockReset();
