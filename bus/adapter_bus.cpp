@@ -13,12 +13,12 @@
 
 namespace {
 
-// A random read asks for a whole 128-byte block at once, and never for more:
-// the chip's sequential read wraps at the end of its block, so no message may
-// run past one. An adapter that cannot carry that much in one message says
-// so, and the read goes on in halves, then quarters, down to what it takes;
-// that size holds for the rest of the run.
-constexpr std::size_t kLargestRead = 128;
+// A random read asks for all it was given at once (the EEPROM code keeps
+// each read inside what the chip reads in sequence: a 128-byte block of the
+// 24RF08), up to i2c-dev's own longest message. An adapter that cannot carry
+// that much in one message says so, and the read goes on in halves, then
+// quarters, down to what it takes; that size holds for the rest of the run.
+constexpr std::size_t kLargestRead = 8192;
 std::size_t read_piece = kLargestRead;
 
 // An adapter that failed says why once: with /E every transaction after it

@@ -70,6 +70,12 @@ bool ReadTransaction(std::uint8_t control, std::uint16_t word_address, int addre
              : ReadThroughAdapter(control, word_address, address_bytes, bytes);
 }
 
+std::size_t BestReadLength() {
+  constexpr std::size_t kSerialLinesRead = 256;
+  constexpr std::size_t kAdapterRead = 1024;
+  return bus_carrier == BusCarrier::kSerialLines ? kSerialLinesRead : kAdapterRead;
+}
+
 bool PollTransaction() {
   return bus_carrier == BusCarrier::kSerialLines ? AddressChip(ProbeControlByte())
                                                  : PollThroughAdapter();

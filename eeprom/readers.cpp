@@ -51,10 +51,27 @@ void PrintDifferingBytes(int count) {
   }
 }
 
-// "block 2 (addresses 256 to 383)", as the APP listing names the blocks.
-std::string BlockName(std::size_t start) {
-  return "block " + std::to_string(start / kBlockSize) + " (addresses " + std::to_string(start) +
-         " to " + std::to_string(start + kBlockSize - 1) + ")";
+// What the messages call a unit of the data memory: "block 2 (addresses
+// 256 to 383)", as the APP listing names the 24RF08's blocks, or "addresses
+// 1024 to 2047" on a chip without them.
+std::string UnitName(std::size_t start, std::size_t length) {
+  const std::string addresses =
+      "addresses " + std::to_string(start) + " to " + std::to_string(start + length - 1);
+  if (!current_chip->app_page) {
+    return addresses;
+  }
+  return "block " + std::to_string(start / kBlockSize) + " (" + addresses + ")";
+}
+
+// The bytes one read transaction covers. The 24RF08's sequential read wraps
+// inside its 128-byte block, so its reads keep to the blocks. A plain chip's
+// runs on through the whole chip, so the carrier chooses what it carries
+// best.
+std::size_t ReadUnit(std::size_t size) {
+  if (current_chip->read_unit != 0) {
+    return current_chip->read_unit;
+  }
+  return std::min(size, BestReadLength());
 }
 
 std::string RegisterName(std::size_t index) {
@@ -152,25 +169,29 @@ int ListDifferences(const EepromImage& expected, const EepromImage& found) {
 // that block's bytes or fails: none is ever filled with what a wrapped or
 // refused read brings back.
 bool ReadBlocks(EepromImage& image, const EepromImage* expected) {
+  const std::size_t unit = ReadUnit(image.size());
   std::string unreliable;
   bool ok = true;
-  for (std::size_t start = 0; start < image.size() && ok; start += kBlockSize) {
+  for (std::size_t start = 0; start < image.size() && ok; start += unit) {
     const UnitRead result =
-        ReadUntilAgreed(std::span(image).subspan(start, kBlockSize), 0xFF,
-                        expected != nullptr ? expected->data() + start : nullptr, BlockName(start),
-                        [start](std::span<std::uint8_t> bytes) {
+        ReadUntilAgreed(std::span(image).subspan(start, unit), 0xFF,
+                        expected != nullptr ? expected->data() + start : nullptr,
+                        UnitName(start, unit), [start](std::span<std::uint8_t> bytes) {
                           return ReadEepromBytes(static_cast<std::uint32_t>(start), bytes);
                         });
     ok = result == UnitRead::kAgreed;
     if (ok) {
-      // Marks are flushed one by one, as the writers' are.
-      if (MarkDue(static_cast<std::uint32_t>(start + kBlockSize), kBlockSize)) {
-        ConsoleWrite(">");
+      // A mark for each 128 bytes (at most 64 in a read), whatever the unit,
+      // flushed one by one as the writers' are.
+      for (std::size_t done = start + kBlockSize; done <= start + unit; done += kBlockSize) {
+        if (MarkDue(static_cast<std::uint32_t>(done), kBlockSize)) {
+          ConsoleWrite(">");
+        }
       }
     } else {
       ConsoleLine("error at " + Location());
       if (result == UnitRead::kNeverAgreed) {
-        unreliable = BlockName(start);
+        unreliable = UnitName(start, unit);
       }
     }
   }
