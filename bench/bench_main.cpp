@@ -19,6 +19,7 @@
 #include "bench/adapter_bench.h"
 #include "bench/bit_delay_bench.h"
 #include "bench/ch341a_bench.h"
+#include "bench/chip_bench.h"
 #include "bench/i2c_adapter_bench.h"
 #include "bench/line_op_bench.h"
 #include "bench/report_table.h"
@@ -72,6 +73,7 @@ int main(int argc, char** argv) {
   BenchI2cAdapterRuns(work_dir.string());
   BenchProgrammerRuns(work_dir.string());
   BenchStartUps(work_dir.string());
+  BenchChipFamily(work_dir.string());
   AddSection("Machine");
   AddRow("Hardware threads", std::to_string(std::thread::hardware_concurrency()));
   AddRow("Load average (1 min) before / after: other work slows every figure",

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "bench/ch341a_bench.h"
 
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -9,7 +8,7 @@
 
 #include "bench/report_table.h"
 #include "bench/shell_run.h"
-#include "bench/trace_reader.h"
+#include "bench/whole_run.h"
 #include "bus/serial_lines.h"
 #include "bus/transfer.h"
 #include "sim/sim.h"
@@ -17,9 +16,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-constexpr double kNsPerS = 1e9;
 // The whole verified write through the programmer, start to prompt, and
 // its time on the bus: the chip's 64 write cycles and the bus's own time at
 // 100 kHz take half a second of it (as through an I2C adapter), the pages'
@@ -68,46 +64,17 @@ RoundTrips CountRoundTrips() {
   return trips;
 }
 
-struct WholeRun {
-  bool done = false;
-  double wall_s = 0;
-  double start_to_prompt_s = 0;  // simulated: program start to the last line change
-  double opening_s = 0;          // simulated: program start to the port's opening
-  std::string err;
-};
-
 // The jobs timed: the sample dump's page-mode write with /F /V, and the APP
 // page shown, which is little more than start-up and the bus's opening.
 const std::string kVerifiedWrite = Quoted(EBRILO_SAMPLE_DUMP) + " /F /V";
 const std::string kAppListing = "/P /R";
 
 // The job at speed 1 on the port given, the chip's write cycle 5 ms; the
-// write is done only when it left the dump in the chip. The prompt follows
-// the last line change at once, so the trace gives the run's time on the
-// simulated clock, which the round trips move on without real time passing.
+// write is done only when it left the dump in the chip.
 WholeRun Run(const std::string& work_dir, const std::string& name, const std::string& job,
              const std::string& port) {
-  const std::string sim = "write_ms=5;save=" + name + ".bin;trace=" + name + ".vcd";
-  std::printf("Running %s through %s...\n", job == kAppListing ? "/P /R" : "/F /V", port.c_str());
-  std::fflush(stdout);
-  const auto started = Clock::now();
-  const int status = RunShell("cd " + Quoted(work_dir) + " && export EBRILO_SIM=" + Quoted(sim) +
-                              " && exec " + Quoted(EBRILO_SIM_PATH) + " " + job + " /PORT:" + port +
-                              " </dev/null >" + name + ".out 2>" + name + ".err");
-  WholeRun run;
-  run.wall_s = std::chrono::duration<double>(Clock::now() - started).count();
-  const TraceFigures trace = ReadTrace(work_dir + "/" + name + ".vcd");
-  run.err = FileText(work_dir + "/" + name + ".err");
-  run.done = status == 0 && trace.read &&
-             (job != kVerifiedWrite ||
-              FileText(work_dir + "/" + name + ".bin") == FileText(EBRILO_SAMPLE_DUMP));
-  run.opening_s = static_cast<double>(trace.program_ns) / kNsPerS;
-  run.start_to_prompt_s = static_cast<double>(trace.program_ns + trace.end_ns) / kNsPerS;
-  return run;
-}
-
-std::string Seconds(double seconds) {
-  return Fixed(seconds, 3) + " s";
+  return RunJob(work_dir, name, job, port, "write_ms=5",
+                job == kVerifiedWrite ? EBRILO_SAMPLE_DUMP : "");
 }
 
 }  // namespace

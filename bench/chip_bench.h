@@ -1,0 +1,10 @@
+// SPDX-License-Identifier: MIT
+// The 24Cxx family: a verified page-mode write with /F of a 24C64 beside the
+// 24RF08's on the serial port, in the same run (the cost must grow with the
+// chip's size, not faster), and of a 24C512 through an I2C adapter and the
+// CH341A, with their time on the bus.
+#pragma once
+
+#include <string>
+
+void BenchChipFamily(const std::string& work_dir);
