@@ -107,7 +107,7 @@ void PrintUsage() {
   ConsoleLine("                Has no effect with /P.");
   ConsoleLine("  /F            Fast writes: poll the eeprom for the end of each write cycle.");
   ConsoleLine("  /R            Read the eeprom into the file instead of writing it.");
-  ConsoleLine("  /V            Verify: read the eeprom back and compare (with /R: read once more).");
+  ConsoleLine("  /V            Verify: read the eeprom back and compare (with /R: read again).");
   ConsoleLine("  /X            Invert SCL. Default is direct.");
   ConsoleLine("  /D            Invert SDA-Out. Default is direct.");
   ConsoleLine("  /I            Invert SDA-In. Default is direct.");

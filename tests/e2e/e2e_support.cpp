@@ -64,7 +64,7 @@ std::string Usage() {
       "                Has no effect with /P.",
       "  /F            Fast writes: poll the eeprom for the end of each write cycle.",
       "  /R            Read the eeprom into the file instead of writing it.",
-      "  /V            Verify: read the eeprom back and compare (with /R: read once more).",
+      "  /V            Verify: read the eeprom back and compare (with /R: read again).",
       "  /X            Invert SCL. Default is direct.",
       "  /D            Invert SDA-Out. Default is direct.",
       "  /I            Invert SDA-In. Default is direct.",
