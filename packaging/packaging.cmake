@@ -2,14 +2,15 @@
 # Installation and packages.
 #
 # On Linux the programs, the gzipped manual pages (ebrilo-sim has the same
-# page), the README with the interface circuits beside it, and the Debian
-# copyright file and changelog go where GNUInstallDirs puts them, so that
-# --prefix and DESTDIR behave as packagers expect; CPack turns that tree
-# into a Debian package.
+# page), the README with the reference (doc/) and the interface circuits
+# beside it, and the Debian copyright file and changelog go where
+# GNUInstallDirs puts them, so that --prefix and DESTDIR behave as packagers
+# expect; CPack turns that tree into a Debian package.
 #
 # On Windows everything goes into one folder: both programs, the README, the
-# licence, the manual rendered as plain text and the circuits' folder. CPack
-# zips that folder under the package's name and version.
+# licence, the manual rendered as plain text, the reference's folder and the
+# circuits' folder. CPack zips that folder under the package's name and
+# version.
 include(GNUInstallDirs)
 
 set(EBRILO_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
@@ -41,6 +42,12 @@ else()
   set(EBRILO_DOC_DIR ${CMAKE_INSTALL_DOCDIR})
 endif()
 install(FILES ${EBRILO_HARDWARE_FILES} DESTINATION ${EBRILO_DOC_DIR}/hardware)
+
+# The reference the README links to, in a folder doc/ beside it as in the
+# sources, so that the links between them hold where they are installed.
+# The manual page there is installed as a manual page, not as a document.
+file(GLOB EBRILO_REFERENCE_FILES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/doc/*.md)
+install(FILES ${EBRILO_REFERENCE_FILES} DESTINATION ${EBRILO_DOC_DIR}/doc)
 
 if(WIN32)
   # groff runs on the build machine: the Windows programs are cross-built.
@@ -82,9 +89,10 @@ else()
                 ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
   # The rule that lets the logged-in user open the CH341A programmer. udev
   # reads the rules of packages from lib/udev/rules.d under /usr, whatever
-  # the library folder is called. Its name is not the 70-ebrilo.rules the
-  # README suggests for keeping ModemManager off a serial adapter: a file in
-  # /etc/udev/rules.d hides the package's file of the same name.
+  # the library folder is called. Its name is not the 70-ebrilo.rules that
+  # doc/serial-port.md suggests for keeping ModemManager off a serial
+  # adapter: a file in /etc/udev/rules.d hides the package's file of the
+  # same name.
   install(FILES ${EBRILO_PACKAGING_DIR}/70-ebrilo-ch341a.rules DESTINATION lib/udev/rules.d)
 endif()
 

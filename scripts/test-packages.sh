@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Builds both packages and checks them as their users' tools would:
+# Checks the links of the README and doc/, then builds both packages and
+# checks them as their users' tools would:
 #   build/ebrilo_VERSION_ARCH.deb         lintian, failing on any error or
 #                                         warning (informational tags are
-#                                         shown; the README explains them),
-#                                         and the README and circuits in its
-#                                         documentation folder
+#                                         shown; doc/testing.md explains
+#                                         them), and the README, the
+#                                         reference in doc/ and the circuits
+#                                         in its documentation folder
 #   build-windows/ebrilo-VERSION-win64.zip one folder of that name holding
 #                                         exactly both programs, the README,
-#                                         the licence, the manual as text and
-#                                         the circuits in hardware/
+#                                         the licence, the manual as text,
+#                                         the reference in doc/ and the
+#                                         circuits in hardware/
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+echo "== Links"
+bash scripts/check-links.sh
 
 scripts/install-deps.sh native windows package
 
@@ -39,13 +45,23 @@ circuits() {
     for kind in cir sch svg; do echo "$1/hardware/$design.$kind"; done
   done
 }
+# Every file of the reference, in a folder doc/ beside the README as in the
+# sources, so that the README's links hold.
+reference() {
+  for file in doc/*.md; do echo "$1/$file"; done
+}
 doc=./usr/share/doc/ebrilo
-expected=$( (echo "$doc/README.md"; circuits "$doc") | LC_ALL=C sort)
-actual=$(dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -E "^$doc/(README|hardware/.)" | LC_ALL=C sort)
+expected=$( (echo "$doc/README.md"; circuits "$doc"; reference "$doc") | LC_ALL=C sort)
+actual=$(dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -E "^$doc/(README|hardware/.|doc/.)" | LC_ALL=C sort)
 if [ "$actual" != "$expected" ]; then
   printf '%s holds:\n%s\ninstead of:\n%s\n' "$deb" "$actual" "$expected" >&2
   exit 1
 fi
+# And each as it is in the sources.
+for file in README.md doc/*.md; do
+  dpkg-deb --fsys-tarfile "$deb" | tar -xO "$doc/$file" | cmp -s - "$file" ||
+    { echo "$deb: $doc/$file differs from $file" >&2; exit 1; }
+done
 echo "$actual"
 
 echo "== Windows zip"
@@ -56,9 +72,9 @@ rm -f build-windows/*.zip
 folder=ebrilo-$(version_of build-windows)-win64
 zip=build-windows/$folder.zip
 [ -f "$zip" ] || { echo "$zip was not made" >&2; exit 1; }
-expected=$( (for name in LICENSE.txt MANUAL.txt README.md ebrilo-sim.exe ebrilo.exe hardware/; do
+expected=$( (for name in LICENSE.txt MANUAL.txt README.md ebrilo-sim.exe ebrilo.exe doc/ hardware/; do
   echo "$folder/$name"
-done; circuits "$folder") | LC_ALL=C sort)
+done; circuits "$folder"; reference "$folder") | LC_ALL=C sort)
 actual=$(unzip -Z1 "$zip" | LC_ALL=C sort)
 if [ "$actual" != "$expected" ]; then
   echo "$zip holds:" >&2
@@ -67,7 +83,14 @@ if [ "$actual" != "$expected" ]; then
   echo "$expected" >&2
   exit 1
 fi
-# The manual must be rendered text, not the page's source.
-unzip -p "$zip" "$folder/MANUAL.txt" | grep -q '^SYNOPSIS$' ||
+# The README and the reference as they are in the sources.
+for file in README.md doc/*.md; do
+  unzip -p "$zip" "$folder/$file" | cmp -s - "$file" ||
+    { echo "$zip: $folder/$file differs from $file" >&2; exit 1; }
+done
+# The manual must be rendered text, not the page's source. grep reads it
+# whole: one that stopped at the first match (-q) would leave unzip writing
+# into a closed pipe, and pipefail would take that for a failure.
+unzip -p "$zip" "$folder/MANUAL.txt" | grep '^SYNOPSIS$' >/dev/null ||
   { echo "$folder/MANUAL.txt is not the rendered manual" >&2; exit 1; }
 echo "$actual"
