@@ -181,14 +181,18 @@ std::string PinNames(unsigned pins) {
 // One line a chip of the table, under a head: its name, size and page in
 // bytes, word-address bytes, the address pins it compares (those /ADDR:
 // may set) and the address bits its control byte carries in the place of
-// the others (block bits).
+// the others (block bits): from A0's place up unless the line says where.
 void PrintChips() {
   ConsoleLine("Chip    Bytes  Page  Address bytes  Address pins  Block bits");
   for (const Chip& chip : Chips()) {
     const std::string pins = PinNames(chip.pins);
     std::string blocks;
+    const int word_bits = std::countr_zero(chip.size >> chip.block_bits);
     for (int bit = chip.block_bits - 1; bit >= 0; --bit) {
-      blocks += (blocks.empty() ? "a" : " a") + std::to_string(8 * chip.address_bytes + bit);
+      blocks += (blocks.empty() ? "a" : " a") + std::to_string(word_bits + bit);
+    }
+    if (chip.block_place != 0) {
+      blocks += " at " + PinNames(1u << chip.block_place) + ", pin 3 to VCC";
     }
     if (chip.app_page) {
       blocks += "; APP page (/P)";
@@ -255,8 +259,13 @@ void ChooseChip(const RunOptions& options) {
                     std::to_string(pins);
         }
       }
+      // A block bit in A2's place leaves pin 3 no choice: the chip works only
+      // with it tied to VCC.
+      const bool pin3 = (stray >> chip.block_place & 1) != 0 && chip.block_place == 2;
       Diagnostic("/ADDR:" + std::string(value) + " sets " + PinNames(stray) + ", which the " +
-                 std::string(chip.name) + " does not have: it takes " +
+                 std::string(chip.name) + " does not have: " +
+                 (pin3 ? "its pin 3 must be tied to VCC, or the chip does not work, and " : "") +
+                 "it takes " +
                  (std::has_single_bit(stray) ? "that bit of its control byte as an address bit"
                                              : "those bits of its control byte as address bits") +
                  " of its memory" +

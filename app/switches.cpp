@@ -117,8 +117,9 @@ void PrintUsage() {
   ConsoleLine("                (ch341a, or ch341a:BUS-PORTS as /PORT:? lists it).");
   ConsoleLine("  /PORT:?       List the serial ports, I2C adapters and programmers.");
   ConsoleLine("  /CHIP:name    The chip, 24RF08 by default: 24C01, 24C02, 24C04, 24C08,");
-  ConsoleLine("                24C16, 24C32, 24C64, 24C128, 24C256 or 24C512, also as");
-  ConsoleLine("                printed on it (AT24C02, 24LC256, M24C64...).");
+  ConsoleLine("                24C16, 24C32, 24C64, 24C128, 24C256, 24C512, 24M01, 24M02,");
+  ConsoleLine("                24C1025 or 24C515, also as printed on it (AT24C02, 24LC256,");
+  ConsoleLine("                M24C64, AT24CM02, 24LC1025...).");
   ConsoleLine("  /CHIP:?       List the chips: size, page, address bytes and pins.");
   ConsoleLine("  /ADDR:n       Levels of the chip's address pins A2 A1 A0, 0 to 7 (0).");
   ConsoleLine("  /P /R         Show the APP registers and the access protection they set.");

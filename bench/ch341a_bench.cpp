@@ -48,11 +48,11 @@ RoundTrips CountRoundTrips() {
   WriteTransaction(0xA8, 0x00, 1, page);
   trips.page = SimProgrammerPackets().size() - before;
   before = SimProgrammerPackets().size();
-  PollTransaction();
+  PollTransaction(0xA8);
   trips.busy_poll = SimProgrammerPackets().size() - before;
   SimTimeSpend(1'000'000'000);
   before = SimProgrammerPackets().size();
-  PollTransaction();
+  PollTransaction(0xA8);
   trips.ready_poll = SimProgrammerPackets().size() - before;
   std::vector<std::uint8_t> block(128);
   before = SimProgrammerPackets().size();

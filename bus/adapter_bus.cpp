@@ -7,8 +7,8 @@
 
 #include "app/errors.h"
 #include "bus/ch341a.h"
+#include "bus/chip_addressing.h"
 #include "bus/serial_lines.h"
-#include "bus/transfer.h"
 #include "platform/platform.h"
 
 namespace {
@@ -20,6 +20,10 @@ namespace {
 // quarters, down to what it takes; that size holds for the rest of the run.
 constexpr std::size_t kLargestRead = 8192;
 std::size_t read_piece = kLargestRead;
+
+// Whether the adapter open is the CH341A rather than an I2C adapter of the
+// system's.
+bool programmer = false;
 
 // An adapter that failed says why once: with /E every transaction after it
 // fails the same way.
@@ -44,13 +48,12 @@ std::vector<std::uint8_t> AddressBytes(std::uint32_t word_address, int address_b
 }
 
 std::string AdapterName() {
-  return bus_carrier == BusCarrier::kUsbProgrammer ? Ch341aName() : PortName();
+  return programmer ? Ch341aName() : PortName();
 }
 
 I2cResult Carry(std::span<const I2cMessage> messages, std::string& reason) {
   reason.clear();
-  return bus_carrier == BusCarrier::kUsbProgrammer ? Ch341aTransfer(messages, reason)
-                                                   : I2cAdapterTransfer(messages, reason);
+  return programmer ? Ch341aTransfer(messages, reason) : I2cAdapterTransfer(messages, reason);
 }
 
 // A refusal is the chip's answer and is reported, as on the serial path, by
@@ -67,21 +70,23 @@ bool Done(I2cResult result, const std::string& reason) {
 }
 
 // The probe's dummy write, which the polls repeat: the chip's address and
-// then one word-address byte 0, never the address alone nor a second byte
-// (see AddressChip in bus/twowire.h). Only the address's acknowledge
-// counts, as on the serial path. Some controllers (the Raspberry Pi's,
-// DesignWare's) report a refused address as a refused data byte, and a chip
-// in its write cycle would then pass for a chip that answers: a refusal of
-// the write is settled by reading one byte, a message in which the chip has
-// nothing to acknowledge but its address.
-I2cResult ProbeChip(std::uint8_t control, std::string& reason) {
-  std::uint8_t byte = 0;
-  const I2cMessage probe{AddressOf(control), false, std::span(&byte, 1)};
+// then the word address 0 in address_bytes bytes, never the address alone
+// nor a byte more than the chip takes (see DummyWordAddress in
+// bus/chip_addressing.h). Only the address's acknowledge counts, as on the
+// serial path. Some controllers (the Raspberry Pi's, DesignWare's) report a
+// refused address as a refused data byte, and a chip in its write cycle
+// would then pass for a chip that answers: a refusal of the write is
+// settled by reading one byte, a message in which the chip has nothing to
+// acknowledge but its address.
+I2cResult ProbeChip(std::uint8_t control, int address_bytes, std::string& reason) {
+  const std::span<const std::uint8_t> zeros = DummyWordAddress(address_bytes);
+  std::vector<std::uint8_t> bytes(zeros.begin(), zeros.end());
+  const I2cMessage probe{AddressOf(control), false, bytes};
   const I2cResult result = Carry(std::span(&probe, 1), reason);
   if (result != I2cResult::kDataRefused) {
     return result;
   }
-  const I2cMessage read{AddressOf(control), true, std::span(&byte, 1)};
+  const I2cMessage read{AddressOf(control), true, std::span(bytes).first(1)};
   const I2cResult answer = Carry(std::span(&read, 1), reason);
   return answer == I2cResult::kDataRefused ? I2cResult::kAddressRefused : answer;
 }
@@ -92,10 +97,10 @@ bool Inverting() {
 
 }  // namespace
 
-bool OpenAdapterBus() {
+bool OpenAdapterBus(bool usb_programmer) {
   failure_told = false;
   read_piece = kLargestRead;
-  const bool programmer = bus_carrier == BusCarrier::kUsbProgrammer;
+  programmer = usb_programmer;
   if (Inverting()) {
     Diagnostic(std::string("/X, /D and /I have no meaning on ") +
                (programmer ? "a USB programmer" : "an I2C adapter") + ": going on without them");
@@ -105,7 +110,7 @@ bool OpenAdapterBus() {
     ReportError(ErrorCode::NoCircuit, true);
   }
   std::string reason;
-  switch (ProbeChip(ProbeControlByte(), reason)) {
+  switch (ProbeChip(ProbeControlByte(), chip_probe_address_bytes, reason)) {
     case I2cResult::kDone:
       return true;
     case I2cResult::kAddressRefused:
@@ -129,7 +134,7 @@ void ReportAdapterChipMissing(std::span<const std::string> elsewhere) {
 }
 
 void CloseAdapterBus() {
-  if (bus_carrier == BusCarrier::kUsbProgrammer) {
+  if (programmer) {
     Ch341aClose();
   } else {
     I2cAdapterClose();
@@ -149,16 +154,16 @@ bool WriteThroughAdapter(std::uint8_t control, std::uint16_t word_address, int a
 
 // Each piece is a random read of its own, its word address and the read in
 // one transfer, with a repeated START between them. A piece that begins past
-// what the word address reaches begins in the next block: the chip's block
-// bits count on above the word address, in its control byte.
+// what the word address reaches begins in the next data block, at its
+// address (bus/chip_addressing.h).
 bool ReadThroughAdapter(std::uint8_t control, std::uint16_t word_address, int address_bytes,
                         std::span<std::uint8_t> bytes) {
   for (std::size_t done = 0; done < bytes.size();) {
     const std::size_t length = std::min(read_piece, bytes.size() - done);
-    const auto at = static_cast<std::uint32_t>(word_address + done);
-    const auto piece_control =
-        static_cast<std::uint8_t>(control + (at >> (8 * address_bytes) << 1));
-    std::vector<std::uint8_t> piece_address = AddressBytes(at, address_bytes);
+    const auto offset = static_cast<std::uint32_t>(done);
+    const std::uint8_t piece_control = ControlByteAt(control, word_address, offset);
+    std::vector<std::uint8_t> piece_address =
+        AddressBytes(WordAddressAt(word_address, offset), address_bytes);
     const I2cMessage read[2] = {
         {AddressOf(piece_control), false, piece_address},
         {AddressOf(piece_control), true, bytes.subspan(done, length)},
@@ -177,12 +182,12 @@ bool ReadThroughAdapter(std::uint8_t control, std::uint16_t word_address, int ad
   return true;
 }
 
-bool PollThroughAdapter() {
+bool PollThroughAdapter(std::uint8_t control) {
   std::string reason;
-  return Done(ProbeChip(ProbeControlByte(), reason), reason);
+  return Done(ProbeChip(control, chip_probe_address_bytes, reason), reason);
 }
 
 bool ProbeThroughAdapter(std::uint8_t control) {
   std::string reason;
-  return ProbeChip(control, reason) == I2cResult::kDone;
+  return ProbeChip(control, 1, reason) == I2cResult::kDone;
 }

@@ -11,12 +11,12 @@
 #include <span>
 #include <string>
 
-// Opens the adapter chosen by bus_carrier and the port name, and probes the
-// chip as the serial path does (a dummy write of one word-address byte 0 to
-// its first data block): true when it answered. Ends the run with error 4
-// when the adapter cannot be used or the probe fails on the adapter's side,
-// with a line on standard error naming the adapter.
-bool OpenAdapterBus();
+// Opens the CH341A (programmer) or the I2C adapter the port name names, and
+// probes the chip as the serial path does (a dummy write of the word
+// address 0 to its first data block): true when it answered. Ends the run
+// with error 4 when the adapter cannot be used or the probe fails on the
+// adapter's side, with a line on standard error naming the adapter.
+bool OpenAdapterBus(bool programmer);
 
 // The line naming the adapter and the address that went unanswered, then
 // the lines of elsewhere (see ReportChipMissing), and error 5.
@@ -27,5 +27,5 @@ bool WriteThroughAdapter(std::uint8_t control, std::uint16_t word_address, int a
                          std::span<const std::uint8_t> data);
 bool ReadThroughAdapter(std::uint8_t control, std::uint16_t word_address, int address_bytes,
                         std::span<std::uint8_t> bytes);
-bool PollThroughAdapter();
+bool PollThroughAdapter(std::uint8_t control);
 bool ProbeThroughAdapter(std::uint8_t control);

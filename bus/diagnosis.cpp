@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
+#include "bus/chip_addressing.h"
 #include "bus/serial_lines.h"
-#include "bus/transfer.h"
 #include "bus/twowire.h"
 
 namespace {

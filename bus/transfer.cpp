@@ -12,9 +12,7 @@
 std::uint8_t last_control_byte = 0;
 std::uint16_t last_word_address = 0;
 std::uint32_t position = 0;
-bool refused_after_address = false;
 BusCarrier bus_carrier = BusCarrier::kSerialLines;
-std::vector<std::uint8_t> chip_addresses = {0x54, 0x55, 0x56, 0x57, 0x5C};
 
 BusCarrier CarrierOfPort() {
   if (IsProgrammerName(port_name)) {
@@ -26,16 +24,14 @@ BusCarrier CarrierOfPort() {
   return BusCarrier::kSerialLines;
 }
 
-std::uint8_t ProbeControlByte() {
-  return static_cast<std::uint8_t>(chip_addresses.front() << 1);
-}
-
 bool OpenBus() {
   bus_carrier = CarrierOfPort();
   last_control_byte = 0;
   last_word_address = 0;
   position = 0;
-  return bus_carrier == BusCarrier::kSerialLines ? OpenLinesBus() : OpenAdapterBus();
+  return bus_carrier == BusCarrier::kSerialLines
+             ? OpenLinesBus()
+             : OpenAdapterBus(bus_carrier == BusCarrier::kUsbProgrammer);
 }
 
 void ReportChipMissing(std::span<const std::string> elsewhere) {
@@ -76,12 +72,12 @@ std::size_t BestReadLength() {
   return bus_carrier == BusCarrier::kSerialLines ? kSerialLinesRead : kAdapterRead;
 }
 
-bool PollTransaction() {
-  return bus_carrier == BusCarrier::kSerialLines ? AddressChip(ProbeControlByte())
-                                                 : PollThroughAdapter();
+bool PollTransaction(std::uint8_t control) {
+  return bus_carrier == BusCarrier::kSerialLines ? AddressChip(control, chip_probe_address_bytes)
+                                                 : PollThroughAdapter(control);
 }
 
 bool ProbeTransaction(std::uint8_t control) {
-  return bus_carrier == BusCarrier::kSerialLines ? AddressChip(control)
+  return bus_carrier == BusCarrier::kSerialLines ? AddressChip(control, 1)
                                                  : ProbeThroughAdapter(control);
 }

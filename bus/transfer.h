@@ -13,22 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "bus/chip_addressing.h"
+
 // Transaction bookkeeping. OpenBus zeroes all three; the EEPROM transactions
 // record the control byte and the word address they send, and the writers
 // count with position.
 extern std::uint8_t last_control_byte;
 extern std::uint16_t last_word_address;
 extern std::uint32_t position;
-
-// Whether the latest WriteTransaction or ReadTransaction failed at a byte the
-// chip refused after it had acknowledged its control byte: the word address
-// or a data byte, never an address (a read's after the repeated START
-// included). The chip was there and said no (its access protection, a
-// second byte for an APP register), as against a chip that did not answer at
-// all, a bus held by another or a port that failed. An I2C adapter that
-// reports a refused address as a refused byte (as some controllers do) makes
-// the one look like the other.
-extern bool refused_after_address;
 
 // What carries the bus, chosen by OpenBus from the port name.
 enum class BusCarrier {
@@ -45,15 +37,6 @@ extern BusCarrier bus_carrier;
 // port's bus is clocked by the calibrated bit delay, as an adapter and the
 // programmer time the bus themselves.
 BusCarrier CarrierOfPort();
-
-// The chip's 7-bit addresses, set before OpenBus (the 24RF08's until then:
-// 0x54 to 0x57 and its APP page, 0x5C). The first, its first data block,
-// answers the probe that opens the bus and the polls; an I2C adapter on
-// which a kernel driver holds any of them is not used.
-extern std::vector<std::uint8_t> chip_addresses;
-
-// The first of chip_addresses, addressed for writing.
-std::uint8_t ProbeControlByte();
 
 // Opens the port or adapter and probes the chip: true when it answered.
 // Ends the run with error 4 when the circuit or adapter cannot be used,
@@ -74,7 +57,7 @@ void CloseBus();
 
 // START, control, the word address in address_bytes bytes (1, or 2 high
 // byte first) and then the data, for as long as each byte is acknowledged,
-// and STOP. Both set refused_after_address.
+// and STOP. Both set refused_after_address (bus/chip_addressing.h).
 bool WriteTransaction(std::uint8_t control, std::uint16_t word_address, int address_bytes,
                       std::span<const std::uint8_t> data);
 
@@ -94,22 +77,15 @@ std::size_t BestReadLength();
 bool ReadTransaction(std::uint8_t control, std::uint16_t word_address, int address_bytes,
                      std::span<std::uint8_t> bytes);
 
-// The chip's probe without the bus opening's clearing pulses: a dummy write
-// of one word-address byte 0 to the chip's first data block. True when the
-// chip acknowledged its address, which it does not during its internal
-// write cycle.
-bool PollTransaction();
+// Acknowledge polling: the chip's probe without the bus opening's clearing
+// pulses, a dummy write of the whole word address 0 (DummyWordAddress, in
+// chip_probe_address_bytes bytes) at control, the control byte of the write
+// waited for. True when the chip acknowledged its address, which it does
+// not during its internal write cycle.
+bool PollTransaction(std::uint8_t control);
 
-// The same probe at another control byte, reporting nothing: true when
-// something acknowledged it.
+// A probe at another control byte, reporting nothing: true when something
+// acknowledged it. It sends one word-address byte 0 whatever the chip: what
+// answers there may be any chip of the family, and a chip of one
+// word-address byte would store a second byte.
 bool ProbeTransaction(std::uint8_t control);
-
-// A control byte that no device may acknowledge: two-wire address 0x03 with
-// the write bit. The bus's rules reserve that address for future use, so no
-// device of any kind answers there, and it is far from the EEPROMs'
-// addresses (0x50 to 0x57, and 0x5C for the 24RF08's APP page). What
-// acknowledges it is a data line held low (a short, a stuck slave, a CTS
-// that never moves in a polarity that reads it as low), which would
-// acknowledge any other probe just the same. The write bit means that
-// nothing would start driving SDA even if something answered.
-inline constexpr std::uint8_t kNobodyControlByte = 0x06;

@@ -4,10 +4,10 @@
 #include <string>
 
 #include "app/errors.h"
+#include "bus/chip_addressing.h"
 #include "bus/diagnosis.h"
 #include "bus/port_latency.h"
 #include "bus/serial_lines.h"
-#include "bus/transfer.h"
 #include "platform/platform.h"
 #include "timing/delay.h"
 
@@ -169,16 +169,18 @@ bool ProbeDevice(std::uint8_t control) {
       break;
     }
   }
-  return AddressChip(control);
+  return AddressChip(control, chip_probe_address_bytes);
 }
 
-// The word-address byte's own acknowledge is not looked at: a chip that
-// answers its address is there, whatever it makes of the byte after it.
-bool AddressChip(std::uint8_t control) {
+// The word address's own acknowledges are not looked at: a chip that
+// answers its address is there, whatever it makes of the bytes after it.
+bool AddressChip(std::uint8_t control, int address_bytes) {
   SendStart();
   const bool ack = SendByte(control);
   if (ack) {
-    SendByte(0x00);
+    for (const std::uint8_t byte : DummyWordAddress(address_bytes)) {
+      SendByte(byte);
+    }
   }
   SendStop();
   return ack;

@@ -32,20 +32,15 @@ std::uint8_t ReceiveByte(bool acknowledge);
 bool CheckCircuit();
 
 // The bus opening's probe: a STOP, then clock pulses that free a slave
-// holding SDA low, then AddressChip. True when control was acknowledged.
+// holding SDA low, then AddressChip with the chip's probe
+// (chip_probe_address_bytes). True when control was acknowledged.
 bool ProbeDevice(std::uint8_t control);
 
-// START, control, and only when it was acknowledged one word-address byte
-// 0, then STOP: true when control was acknowledged. With the write bit in
-// control it is a dummy write that stores nothing, on every chip: a chip of
-// one word-address byte takes the byte as its address counter; a chip of
-// two takes it as an incomplete address and stores nothing. It is exactly
-// one byte. Never none: the 24RF08 takes an acknowledged write address
-// followed at once by a STOP (what SMBus calls a quick write) for the start
-// of something else, and a following access can then change what it holds,
-// its access protection included. Never two: a chip of one word-address
-// byte would take the second as a data byte and write it at address 0.
-bool AddressChip(std::uint8_t control);
+// START, control, and only when it was acknowledged a dummy write's word
+// address 0 in address_bytes bytes (DummyWordAddress in
+// bus/chip_addressing.h), then STOP: true when control was acknowledged.
+// With the write bit in control it stores nothing, as no data byte follows.
+bool AddressChip(std::uint8_t control, int address_bytes);
 
 // Samples SDA while the bus should be idle (after a STOP, or once OpenBus
 // is done): true when it reads high, so that a START can be made.

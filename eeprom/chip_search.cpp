@@ -16,10 +16,14 @@ namespace {
 constexpr std::uint8_t kFamilyAddress = 0x50;
 constexpr int kFamilyAddresses = 8;
 
-// The addresses chip answers at with its pins at pins, as such a mask.
+// The addresses chip answers at with its pins at pins, as such a mask: one
+// for each block, its block bits in their place.
 unsigned Footprint(const Chip& chip, int pins) {
-  const unsigned blocks = (1u << (1 << chip.block_bits)) - 1;
-  return blocks << ((chip.device_address | pins) - kFamilyAddress);
+  unsigned footprint = 0;
+  for (int block = 0; block < 1 << chip.block_bits; ++block) {
+    footprint |= 1u << ((chip.device_address | pins | block << chip.block_place) - kFamilyAddress);
+  }
+  return footprint;
 }
 
 // A chip's pins may take pins when it compares them all and no block bit
@@ -44,49 +48,82 @@ std::string Choices(const std::vector<int>& pins, const std::string& stem, const
   return text;
 }
 
-// A chip with block bits answers at several addresses, which the table gives.
-std::string SeveralAddresses() {
+// "a 24C04 or 24M01": the names of chips, each once.
+std::string Names(const std::vector<const Chip*>& chips, const std::string& stem,
+                  const std::string& addr) {
   std::string text;
-  for (const Chip& chip : Chips()) {
-    if (chip.block_bits > 0 && chip.address_pins) {
-      text += (text.empty() ? "" : ", ") + std::string("a ") + std::string(chip.name) + " at " +
-              std::to_string(1 << chip.block_bits) + (text.empty() ? " addresses" : "");
+  for (std::size_t i = 0; i < chips.size(); ++i) {
+    text += (i == 0 ? "" : " or ") + stem + std::string(chips[i]->name) + addr;
+  }
+  return text;
+}
+
+// A chip with block bits answers at several addresses, which the table
+// gives: neighbours where its block bits lie from A0's place up, addresses
+// four apart where its block bit lies in A2's place.
+std::string SeveralAddresses(bool four_apart) {
+  std::string text;
+  for (int count = 2; count <= kFamilyAddresses; count *= 2) {
+    std::vector<const Chip*> chips;
+    for (const Chip& chip : Chips()) {
+      if (chip.address_pins && 1 << chip.block_bits == count &&
+          (chip.block_place == 2) == four_apart) {
+        chips.push_back(&chip);
+      }
+    }
+    if (!chips.empty()) {
+      text += (text.empty() ? "" : ", ") + Names(chips, "a ", "") + " at " + std::to_string(count) +
+              (text.empty() ? " addresses" : "");
     }
   }
-  return " (one chip with block bits answers at several: " + text + ")";
+  return " (one chip with block bits answers at several: " + text +
+         (four_apart ? " four apart)" : ")");
 }
 
 // What is left once the chips with the APP page and the current chip at
-// other pins are told: each run of answers a chip of the table with block
-// bits would give (the largest first), or a single address.
+// other pins are told: each set of answers the chips of the table with
+// block bits would give (the most blocks first, every chip that gives the
+// same set named), or a single address.
 void TellOthers(unsigned answers, std::vector<std::string>& lines) {
   for (int pins = 0; pins < kFamilyAddresses; ++pins) {
     if ((answers >> pins & 1) == 0) {
       continue;
     }
-    const Chip* fitting = nullptr;
+    std::vector<const Chip*> fitting;
     for (const Chip& chip : Chips()) {
       const unsigned footprint = Footprint(chip, pins);
-      if (!chip.app_page && chip.block_bits > 0 && PinsFit(chip, pins) &&
-          (answers & footprint) == footprint &&
-          (fitting == nullptr || chip.block_bits > fitting->block_bits)) {
-        fitting = &chip;
+      if (chip.app_page || chip.block_bits == 0 || !PinsFit(chip, pins) ||
+          (answers & footprint) != footprint) {
+        continue;
+      }
+      if (fitting.empty() || chip.block_bits > fitting.front()->block_bits) {
+        fitting.assign(1, &chip);
+      } else if (footprint == Footprint(*fitting.front(), pins)) {
+        fitting.push_back(&chip);
       }
     }
     const std::string addr = pins == 0 ? "" : " /ADDR:" + std::to_string(pins);
-    if (fitting == nullptr) {
+    if (fitting.empty()) {
       lines.push_back("a chip answers at address pins " + std::to_string(pins) +
                       ": give /CHIP: the name printed on it" +
                       (pins == 0 ? "" : ", and /ADDR:" + std::to_string(pins)));
       answers &= ~(1u << pins);
       continue;
     }
-    const int count = 1 << fitting->block_bits;
-    lines.push_back("chips answer at address pins " + PinsText(pins, count) + ", as one " +
-                    std::string(fitting->name) +
-                    (pins == 0 ? "" : " at /ADDR:" + std::to_string(pins)) +
-                    " would: try /CHIP:" + std::string(fitting->name) + addr);
-    answers &= ~Footprint(*fitting, pins);
+    const unsigned footprint = Footprint(*fitting.front(), pins);
+    std::string at;
+    for (int other = pins; other < kFamilyAddresses; ++other) {
+      if ((footprint >> other & 1) != 0) {
+        at += (at.empty() ? "" : " and ") + std::to_string(other);
+      }
+    }
+    const int count = 1 << fitting.front()->block_bits;
+    lines.push_back("chips answer at address pins " +
+                    (fitting.front()->block_place == 0 ? PinsText(pins, count) : at) + ", as one " +
+                    Names(fitting, "", "") +
+                    (pins == 0 ? "" : " at /ADDR:" + std::to_string(pins)) + " would: try " +
+                    Names(fitting, "/CHIP:", addr));
+    answers &= ~footprint;
   }
 }
 
@@ -118,14 +155,19 @@ std::vector<std::string> WhatAnswers() {
       answers &= ~footprint;
     }
   }
-  // Two neighbours that only a block bit tells apart may be one chip.
+  // Two neighbours that only a block bit tells apart may be one chip, and
+  // so may two addresses four apart, where the block bit lies in A2's
+  // place.
   std::vector<int> fits;
   const unsigned found = answers;
   bool pairs = false;
+  bool four_apart = false;
   for (int pins = 0; pins < kFamilyAddresses; ++pins) {
     const unsigned footprint = Footprint(chip, pins);
     if (PinsFit(chip, pins) && (answers & footprint) == footprint) {
       pairs = pairs || (chip.block_bits == 0 && pins % 2 == 1 && (found >> (pins - 1) & 1) != 0);
+      four_apart =
+          four_apart || (chip.block_bits == 0 && pins >= 4 && (found >> (pins - 4) & 1) != 0);
       fits.push_back(pins);
       answers &= ~footprint;
     }
@@ -133,7 +175,10 @@ std::vector<std::string> WhatAnswers() {
   if (!fits.empty()) {
     lines.push_back((fits.size() == 1 ? "a chip answers" : "chips answer") +
                     std::string(" at address pins ") + Choices(fits, "", " and ") + ": try " +
-                    Choices(fits, "/ADDR:", " or ") + (pairs ? SeveralAddresses() : ""));
+                    Choices(fits, "/ADDR:", " or ") +
+                    (pairs        ? SeveralAddresses(false)
+                     : four_apart ? SeveralAddresses(true)
+                                  : ""));
   }
   TellOthers(answers, lines);
   return lines;
@@ -143,6 +188,8 @@ std::vector<std::string> WhatAnswers() {
 
 void OpenChip() {
   chip_addresses = ChipAddresses();
+  chip_block_bytes = BlockBytes();
+  chip_probe_address_bytes = current_chip->address_bytes;
   if (OpenBus()) {
     return;
   }

@@ -10,19 +10,29 @@ namespace {
 // The pages are the smallest in use for each size (ST's M24C02 has 16-byte
 // pages, other makers' 24C02 8-byte ones). The 24RF08 answers at 0x54 to
 // 0x57: the bit a plain 24C08 compares with A2 is tied high inside it, and
-// its pins 1 to 3 are the RFID coil's and the protection input.
+// its pins 1 to 3 are the RFID coil's and the protection input. The large
+// parts put their address bits above the two word-address bytes in the
+// control byte: the 1 and 2 Mbit parts from A0's place up, Microchip's
+// 24xx1025 and 24xx515 in A2's place, and those two read on only inside
+// each half of the chip.
 constexpr std::array kChips = {
-    Chip{"24RF08", 1024, 16, 1, 0x54, 0b000, 2, false, true, 128},
-    Chip{"24C01", 128, 8, 1, 0x50, 0b111, 0, true, false, 0},
-    Chip{"24C02", 256, 8, 1, 0x50, 0b111, 0, true, false, 0},
-    Chip{"24C04", 512, 16, 1, 0x50, 0b110, 1, true, false, 0},
-    Chip{"24C08", 1024, 16, 1, 0x50, 0b100, 2, true, false, 0},
-    Chip{"24C16", 2048, 16, 1, 0x50, 0b000, 3, true, false, 0},
-    Chip{"24C32", 4096, 32, 2, 0x50, 0b111, 0, true, false, 0},
-    Chip{"24C64", 8192, 32, 2, 0x50, 0b111, 0, true, false, 0},
-    Chip{"24C128", 16384, 64, 2, 0x50, 0b111, 0, true, false, 0},
-    Chip{"24C256", 32768, 64, 2, 0x50, 0b111, 0, true, false, 0},
-    Chip{"24C512", 65536, 128, 2, 0x50, 0b111, 0, true, false, 0},
+    // name, bytes, page, address bytes, device, pins, block bits, address
+    // pins, APP page, read unit, block place
+    Chip{"24RF08", 1024, 16, 1, 0x54, 0b000, 2, false, true, 128, 0},
+    Chip{"24C01", 128, 8, 1, 0x50, 0b111, 0, true, false, 0, 0},
+    Chip{"24C02", 256, 8, 1, 0x50, 0b111, 0, true, false, 0, 0},
+    Chip{"24C04", 512, 16, 1, 0x50, 0b110, 1, true, false, 0, 0},
+    Chip{"24C08", 1024, 16, 1, 0x50, 0b100, 2, true, false, 0, 0},
+    Chip{"24C16", 2048, 16, 1, 0x50, 0b000, 3, true, false, 0, 0},
+    Chip{"24C32", 4096, 32, 2, 0x50, 0b111, 0, true, false, 0, 0},
+    Chip{"24C64", 8192, 32, 2, 0x50, 0b111, 0, true, false, 0, 0},
+    Chip{"24C128", 16384, 64, 2, 0x50, 0b111, 0, true, false, 0, 0},
+    Chip{"24C256", 32768, 64, 2, 0x50, 0b111, 0, true, false, 0, 0},
+    Chip{"24C512", 65536, 128, 2, 0x50, 0b111, 0, true, false, 0, 0},
+    Chip{"24M01", 131072, 256, 2, 0x50, 0b110, 1, true, false, 0, 0},
+    Chip{"24M02", 262144, 256, 2, 0x50, 0b100, 2, true, false, 0, 0},
+    Chip{"24C1025", 131072, 128, 2, 0x50, 0b011, 1, true, false, 65536, 2},
+    Chip{"24C515", 65536, 64, 2, 0x50, 0b011, 1, true, false, 32768, 2},
 };
 
 // The run of letters (or digits) in text from at (at most its size) on.
@@ -47,8 +57,10 @@ std::span<const Chip> Chips() {
 // The size digits are the one sure part of a marking: whatever the maker
 // puts around them, they follow "24" and the family letters, and end where
 // a letter or the end comes. The family letters tell the 24RF08 (RF) from
-// the plain chips (C, LC, AA, FC, G, T, or none), and name the 1 Mbit parts
-// with an M (M24M01, 24CM01), whose protocol differs. The X24C01, the oldest
+// the plain chips (C, LC, AA, FC, G, T, or none), and name the 1 and 2 Mbit
+// parts with an M (AT24CM01, M24M02), as the digits 1024 do on Atmel's
+// older AT24C1024; Microchip's parts of 1025 and 515 Kbit digits put their
+// block bit elsewhere, and are rows of their own. The X24C01, the oldest
 // 24C01, has no control byte at all.
 const Chip* FindChip(std::string_view marking) {
   std::string name(marking);
@@ -61,10 +73,15 @@ const Chip* FindChip(std::string_view marking) {
   }
   const std::string family = RunOf(name, prefix.size() + 2, false);
   const std::string digits = RunOf(name, prefix.size() + 2 + family.size(), true);
-  if (family.find('M') != std::string::npos || (prefix == "X" && digits == "01")) {
+  if (prefix == "X" && digits == "01") {
     return nullptr;
   }
-  const std::string row_name = (family == "RF" ? "24RF" : "24C") + digits;
+  std::string row_name = (family == "RF" ? "24RF" : "24C") + digits;
+  if (family.find('M') != std::string::npos) {
+    row_name = "24M" + digits;
+  } else if (digits == "1024") {
+    row_name = "24M01";
+  }
   for (const Chip& chip : kChips) {
     if (chip.name == row_name) {
       return &chip;
@@ -73,11 +90,21 @@ const Chip* FindChip(std::string_view marking) {
   return nullptr;
 }
 
+std::uint32_t BlockBytes() {
+  return current_chip->size >> current_chip->block_bits;
+}
+
+// The block bits lie where the pins they replace would be, and the chip
+// leaves those pins unconnected, so they never meet a pin /ADDR: sets.
+std::uint8_t BlockAddress(std::uint32_t block) {
+  return static_cast<std::uint8_t>(current_chip->device_address | chip_pins |
+                                   block << current_chip->block_place);
+}
+
 std::vector<std::uint8_t> ChipAddresses() {
   std::vector<std::uint8_t> addresses;
-  for (int block = 0; block < 1 << current_chip->block_bits; ++block) {
-    addresses.push_back(
-        static_cast<std::uint8_t>(current_chip->device_address | chip_pins | block));
+  for (std::uint32_t block = 0; block < 1u << current_chip->block_bits; ++block) {
+    addresses.push_back(BlockAddress(block));
   }
   if (current_chip->app_page) {
     addresses.push_back(kAppAddress);

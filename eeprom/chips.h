@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 // The chips the program knows, one row of data each: the 24RF08 and the plain
-// 24Cxx EEPROMs from the 24C01 to the 24C512. They all speak the same
+// 24Cxx EEPROMs from the 24C01 to the 2 Mbit 24M02. They all speak the same
 // protocol and differ in their size, their page, one or two word-address
 // bytes, and how the control byte is made: 1010, then three bits that are
 // either the levels of the address pins A2 A1 A0 strapped on the board or,
-// where the chip has more memory than one word-address byte reaches, the top
-// bits of the address (block bits). Everything that depends on the chip asks
-// the current row; nothing else tells the chips apart.
+// where the chip has more memory than its word address reaches, the top
+// bits of the address (block bits): from A0's place up on most chips, in
+// A2's place on Microchip's 24xx1025 and 24xx515 (their B0 bit). Everything
+// that depends on the chip asks the current row; nothing else tells the
+// chips apart.
 #pragma once
 
 #include <cstdint>
@@ -24,13 +26,19 @@ struct Chip {
   int address_bytes;            // word-address bytes: 1, or 2 (high first)
   std::uint8_t device_address;  // the 7-bit address with every pin and block bit 0
   std::uint8_t pins;            // the address pins the chip compares: A2 A1 A0 as bits 2 to 0
-  int block_bits;               // top bits of the address sent in the control byte, from A0 up
+  int block_bits;               // top bits of the address sent in the control byte
   bool address_pins;            // pins 1 to 3 are A0 to A2 (the 24RF08's are L1, L2, PROT)
   bool app_page;                // the 24RF08's APP registers, at control byte 0xB8
   // The longest read that brings back what it should: the 24RF08's
-  // sequential read wraps inside its 128-byte block. 0 where it runs on
-  // through the whole array, as on the plain chips.
-  std::uint16_t read_unit;
+  // sequential read wraps inside its 128-byte block, that of the 24xx1025
+  // and 24xx515 inside each half of the chip. 0 where it runs on through
+  // the whole array, as on the other plain chips.
+  std::uint32_t read_unit;
+  // Where the block bits lie among the three bits after 1010: from A0's
+  // place up (0), or in A2's place (2), where the 24xx1025 and 24xx515 have
+  // their B0 bit. A chip with its block bit there has no A2 input: its pin 3
+  // must be tied to VCC, or the chip does not work at all.
+  int block_place;
 };
 
 // The APP page's 7-bit address, on a chip that has one.
@@ -49,11 +57,21 @@ extern std::uint8_t chip_pins;
 // the maker's prefix (AT, M, CAT, BR, FM...), 24, the family letters (C,
 // LC, AA, FC, G, T...), the size digits, then any suffix that does not
 // begin with a digit (24LC16B, AT24C256C-SSHL). ST's names without the C
-// (M24256) are found too. Null for a name that places no chip of the table,
-// among them the parts whose protocol differs: the 24C00, the X24C01 and
-// the 1 Mbit parts (24C1024, 24M01, 24CM01).
+// (M24256) are found too, and the large parts by each maker's name
+// (AT24CM01, AT24C1024, M24M01, 24LC1025, 24LC515). Null for a name that
+// places no chip of the table, among them the parts whose protocol differs:
+// the 24C00 and the X24C01.
 const Chip* FindChip(std::string_view marking);
 
-// The current chip's 7-bit addresses, where /ADDR: puts it: its first data
-// block first, then its other blocks, then its APP page.
+// The current chip's 7-bit addresses, where /ADDR: puts it: its data blocks
+// in the order of their addresses in memory, then its APP page.
 std::vector<std::uint8_t> ChipAddresses();
+
+// The bytes of memory each of the current chip's data blocks holds: what its
+// word address reaches (256 on a 24C16, 32768 on a 24xx515, whose top bit of
+// the high address byte is "don't care").
+std::uint32_t BlockBytes();
+
+// The 7-bit address of the current chip's data block block, where /ADDR:
+// puts the chip.
+std::uint8_t BlockAddress(std::uint32_t block);

@@ -64,14 +64,13 @@ std::string UnitName(std::size_t start, std::size_t length) {
 }
 
 // The bytes one read transaction covers. The 24RF08's sequential read wraps
-// inside its 128-byte block, so its reads keep to the blocks. A plain chip's
-// runs on through the whole chip, so the carrier chooses what it carries
-// best.
+// inside its 128-byte block, so its reads keep to the blocks; that of the
+// 24xx1025 and 24xx515 inside each half of the chip, which the carriers'
+// lengths divide, so every read keeps to one half. A plain chip's runs on
+// through the whole chip, so the carrier chooses what it carries best.
 std::size_t ReadUnit(std::size_t size) {
-  if (current_chip->read_unit != 0) {
-    return current_chip->read_unit;
-  }
-  return std::min(size, BestReadLength());
+  const std::size_t unit = current_chip->read_unit != 0 ? current_chip->read_unit : size;
+  return std::min({size, unit, BestReadLength()});
 }
 
 std::string RegisterName(std::size_t index) {

@@ -11,16 +11,12 @@ namespace {
 constexpr auto kAppControlByte = static_cast<std::uint8_t>(kAppAddress << 1);
 constexpr std::uint16_t kPageSize = 16;
 
-// The bits of a word address.
-int WordAddressBits() {
-  return 8 * current_chip->address_bytes;
-}
-
-// The address a data control byte and word address name: the block bits
-// the control byte carries above the word address.
+// The address a data control byte and word address name: the block its
+// block bits name, wherever in the control byte the chip has them.
 std::uint32_t AddressOf(std::uint8_t control, std::uint16_t word_address) {
   const auto blocks = static_cast<std::uint32_t>((1 << current_chip->block_bits) - 1);
-  return ((control >> 1) & blocks) << WordAddressBits() | word_address;
+  const std::uint32_t block = (control >> 1 >> current_chip->block_place) & blocks;
+  return block * BlockBytes() + word_address;
 }
 
 void NoteRefusal(std::uint8_t control, std::uint16_t word_address, bool write) {
@@ -70,15 +66,12 @@ bool ReadBytes(std::uint8_t control, std::uint16_t word_address, std::span<std::
 
 }  // namespace
 
-// The block bits lie where the pins they replace would be, and the chip
-// leaves those pins unconnected, so they never meet a pin /ADDR: sets.
 std::uint8_t ControlByteFor(std::uint32_t address) {
-  return static_cast<std::uint8_t>(
-      (current_chip->device_address | chip_pins | address >> WordAddressBits()) << 1);
+  return static_cast<std::uint8_t>(BlockAddress(address / BlockBytes()) << 1);
 }
 
 std::uint16_t WordAddressFor(std::uint32_t address) {
-  return static_cast<std::uint16_t>(address & ((1u << WordAddressBits()) - 1));
+  return static_cast<std::uint16_t>(address % BlockBytes());
 }
 
 bool WriteEepromByte(std::uint32_t address, std::uint8_t value) {
@@ -94,12 +87,15 @@ bool WriteAppRegister(std::uint8_t index, std::uint8_t value) {
   return WriteBytes(kAppControlByte, index, std::span(&value, 1));
 }
 
-// The chip is busy as a whole during its write cycle, whichever block or
-// register the write went to, so the poll always addresses its first data
-// block and never the APP block, the 24RF08's access protection. It stores nothing. It
-// leaves the bookkeeping alone: the error lines name the write.
+// The poll goes to the control byte of the write it waits for: a chip that
+// answers at several addresses is busy at the one written (the 24xx515's
+// datasheet requires it; a poll at its other half says nothing of the
+// write). The chip with the APP page is polled at its first data block
+// whatever was written: its APP page guards its access protection, and a
+// poll stores nothing but touches it all the same. It leaves the
+// bookkeeping alone: the error lines name the write.
 bool PollChip() {
-  return PollTransaction();
+  return PollTransaction(current_chip->app_page ? ProbeControlByte() : last_control_byte);
 }
 
 bool ReadEepromBytes(std::uint32_t start, std::span<std::uint8_t> bytes) {

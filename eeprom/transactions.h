@@ -14,9 +14,9 @@
 // control byte is 1010, then the chip's address pins where /ADDR: sets them
 // and the address's top bits where the chip has block bits instead: the
 // 24RF08 answers at 0xA8, 0xAA, 0xAC and 0xAE, each for 256 bytes; a 24C64
-// at /ADDR:5 at 0xAA for all of its memory. The word address is the whole
-// address within what the control byte selects: its low byte where the chip
-// takes one word-address byte, all of it where it takes two.
+// at /ADDR:5 at 0xAA for all of its memory; a 24LC1025 at /ADDR:1 at 0xA2
+// for its first half and 0xAA for its second. The word address is the whole
+// address within what the control byte selects (BlockBytes).
 std::uint8_t ControlByteFor(std::uint32_t address);
 std::uint16_t WordAddressFor(std::uint32_t address);
 
@@ -48,11 +48,12 @@ bool WritePage(std::uint32_t start, int count, std::span<const std::uint8_t> byt
 bool WriteAppRegister(std::uint8_t index, std::uint8_t value);
 
 // Acknowledge polling: the bus opening's probe without its clearing pulses,
-// a dummy write to the chip's first data block (START, its control byte, 0xA8
-// for the 24RF08, the word-address byte 0 once that is acknowledged, STOP).
-// True when the chip acknowledged, which it does not while in its internal
-// write cycle. Unlike the others, it leaves last_control_byte and
-// last_word_address as the write before it set them.
+// a dummy write of the word address 0 (one byte, or two on a chip of two
+// word-address bytes) at the control byte of the write before it, or on a
+// chip with the APP page at its first data block (0xA8 on the 24RF08),
+// then STOP. True when the chip acknowledged, which it does not while in
+// its internal write cycle. Unlike the others, it leaves last_control_byte
+// and last_word_address as the write before it set them.
 bool PollChip();
 
 // Reads bytes.size() bytes from start on, in one random read. The 24RF08's

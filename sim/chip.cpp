@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The simulated EEPROM as seen from its two-wire side: the 24RF08, or one of
-// the plain 24Cxx chips from the 24C01 to the 24C512, each a row of data in
-// the table below. The chip watches every change of SCL and SDA. It samples
+// the plain 24Cxx chips from the 24C01 to the 2 Mbit 24M02, each a row of
+// data in the table below. The chip watches every change of SCL and SDA. It samples
 // SDA on the rising edge of SCL and changes its own SDA output only while SCL
 // is low, on the falling edge, so a START or STOP can only come from the
 // master.
@@ -11,7 +11,10 @@
 // block bits (the top bits of the address, not connected to any pin inside),
 // then one word-address byte, or two from the 24C32 up (the high one first,
 // its unused top bits ignored: addresses wrap at the chip's size), then the
-// data. A write goes into a page buffer and reaches the memory at the STOP;
+// data. The 1 and 2 Mbit parts take the address bits above their two
+// word-address bytes from A0's place up; Microchip's 24xx1025 and 24xx515
+// take theirs (B0) in A2's place, and their pin 3 must be tied high or the
+// chip answers nothing. A write goes into a page buffer and reaches the memory at the STOP;
 // the chip then spends its write cycle storing it and acknowledges nothing
 // until it is done, which is what acknowledge polling waits on.
 //
@@ -22,7 +25,9 @@
 //   start.
 // - A plain chip's sequential read runs through the whole array and wraps
 //   from the last address to 0; the 24RF08's wraps at the end of its 128-byte
-//   block (127 to 0, 255 to 128), never into the next block.
+//   block (127 to 0, 255 to 128), never into the next block, and that of the
+//   24xx1025 and 24xx515 at the end of the half it is in.
+// - The 24M02's write cycle is 10 ms, twice the others'.
 // - A read command ignores the block bits of its control byte: it goes on
 //   from the address counter, which only a write command (a dummy write, for
 //   a random read) moves to a block.
@@ -73,6 +78,7 @@
 // writes, gets its lowest clear bit set, so that changes never cancel out.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <bitset>
 #include <cstdint>
 #include <optional>
@@ -90,7 +96,7 @@ namespace {
 // tied high inside, and neither a pin nor a block bit.
 constexpr SimChipModel kChips[] = {
     // name, bytes, page, word-address bytes, device, board pins, block bits,
-    // read wrap, APP page, address pins
+    // read wrap, APP page, address pins, pin 3 tied high, least write cycle
     {"24RF08", 1024, 16, 1, 0x54, 0b000, 0b011, 128, true, false},
     {"24C01", 128, 8, 1, 0x50, 0b111, 0b000, 128, false, true},
     {"24C02", 256, 8, 1, 0x50, 0b111, 0b000, 256, false, true},
@@ -102,8 +108,12 @@ constexpr SimChipModel kChips[] = {
     {"24C128", 16384, 64, 2, 0x50, 0b111, 0b000, 16384, false, true},
     {"24C256", 32768, 64, 2, 0x50, 0b111, 0b000, 32768, false, true},
     {"24C512", 65536, 128, 2, 0x50, 0b111, 0b000, 65536, false, true},
+    {"24M01", 131072, 256, 2, 0x50, 0b110, 0b001, 131072, false, true},
+    {"24M02", 262144, 256, 2, 0x50, 0b100, 0b011, 262144, false, true, false, 10},
+    {"24C1025", 131072, 128, 2, 0x50, 0b011, 0b100, 65536, false, true, true},
+    {"24C515", 65536, 64, 2, 0x50, 0b011, 0b100, 32768, false, true, true},
 };
-constexpr std::size_t kLargestPage = 128;  // the 24C512's
+constexpr std::size_t kLargestPage = 256;  // the 24M01's and 24M02's
 static_assert(std::all_of(std::begin(kChips), std::end(kChips), [](const SimChipModel& model) {
   return model.page <= kLargestPage && model.size <= kSimLargestDataSize;
 }));
@@ -182,7 +192,7 @@ bool master_acked = false;
 // read continues from the counter; a write sets it.
 bool at_app = false;
 bool reading = false;
-std::uint16_t data_counter = 0;
+std::uint32_t data_counter = 0;
 std::uint8_t app_counter = 0;
 std::uint8_t address_high = 0;  // of a two-byte word address, until the low byte comes
 
@@ -226,6 +236,18 @@ unsigned DataMask() {
 
 unsigned PageMask() {
   return static_cast<unsigned>(chip->page - 1);
+}
+
+// The bytes one block address reaches with its word address, and the block
+// a device address names: its block bits, wherever they lie, as a number.
+unsigned BlockBytes() {
+  return static_cast<unsigned>(chip->size >> std::popcount(chip->block_bits));
+}
+
+unsigned BlockOf(std::uint8_t device) {
+  return chip->block_bits == 0 ? 0
+                               : unsigned{static_cast<std::uint8_t>(device & chip->block_bits)} >>
+                                     std::countr_zero(chip->block_bits);
 }
 
 bool Busy() {
@@ -288,9 +310,7 @@ bool AcceptControl() {
   // Only a write command loads the control byte's block bits into the
   // address counter; a read goes on from wherever the counter is.
   if (data_block && !reading) {
-    const unsigned block_mask = unsigned{chip->block_bits} << 8;
-    data_counter = static_cast<std::uint16_t>((data_counter & ~block_mask) |
-                                              (unsigned{device} << 8 & block_mask));
+    data_counter = (data_counter & (BlockBytes() - 1)) | BlockOf(device) * BlockBytes();
   }
   if (reading) {
     Addressed();
@@ -300,9 +320,9 @@ bool AcceptControl() {
   return true;
 }
 
-// A word address of two bytes is complete with its second, the low one; a
-// one-byte one takes the block bits the control byte of a write left in the
-// address counter. The bits above the chip's size are ignored.
+// A word address of two bytes is complete with its second, the low one.
+// Either takes the block bits the control byte of a write left in the
+// address counter; the bits above what a block holds are ignored.
 bool AcceptAddressByte() {
   if (NackFault()) {
     return false;
@@ -319,14 +339,12 @@ bool AcceptAddressByte() {
     app_counter = shift;
     address = shift;
   } else {
-    const unsigned upper = chip->address_bytes == 2
-                               ? unsigned{address_high} << 8
-                               : data_counter & unsigned{chip->block_bits} << 8;
-    address = (upper | shift) & DataMask();
+    const unsigned word = chip->address_bytes == 2 ? unsigned{address_high} << 8 | shift : shift;
+    address = (data_counter & ~(BlockBytes() - 1) & DataMask()) | (word & (BlockBytes() - 1));
     if (!MayRead(Access(address / kBlockSize))) {
       return false;
     }
-    data_counter = static_cast<std::uint16_t>(address);
+    data_counter = address;
   }
   page_at_app = at_app;
   page_base = address & ~PageMask();
@@ -414,7 +432,7 @@ void StoreWrittenPage() {
     busy_until = SimNanoseconds() + write_cycle_ns;
   }
   if (!page_at_app) {
-    data_counter = static_cast<std::uint16_t>(page_base + page_offset);
+    data_counter = page_base + page_offset;
   }
   page_marks.reset();
 }
@@ -452,8 +470,7 @@ void SendNextByte() {
     const bool closed = !MayRead(Access(data_counter / kBlockSize));
     shift = static_cast<std::uint8_t>(data[data_counter] ^ (closed ? 0xFF : 0));
     const auto wrap_mask = static_cast<unsigned>(chip->read_wrap - 1);
-    data_counter = static_cast<std::uint16_t>((data_counter & ~wrap_mask & DataMask()) |
-                                              ((data_counter + 1u) & wrap_mask));
+    data_counter = (data_counter & ~wrap_mask & DataMask()) | ((data_counter + 1u) & wrap_mask);
   }
   shift = InTransit(shift);
   ++bytes_sent;
@@ -548,7 +565,8 @@ bool ChipChoose(std::string_view name) {
 // page; the EBRILO_SIM syntax refuses them there, and a configuration that
 // gives them anyway has them ignored.
 void ChipAttach(const SimConfig& config) {
-  connected = config.circuit == SimCircuit::kNormal && !config.chip_absent;
+  connected = config.circuit == SimCircuit::kNormal && !config.chip_absent &&
+              (!chip->pin3_high || (config.pins & 0b100) != 0);
   chip_device = static_cast<std::uint8_t>(chip->device | (config.pins & chip->board_pins));
   stuck_falls = config.stuck_falls;
   nacks = config.nacks;
@@ -560,7 +578,7 @@ void ChipAttach(const SimConfig& config) {
   }
   weak_cell = config.weak_cell;
   remove_at = config.remove_at;
-  write_cycle_ns = std::int64_t{config.write_ms} * 1'000'000;
+  write_cycle_ns = std::int64_t{std::max(config.write_ms, chip->least_write_ms)} * 1'000'000;
   address_only_fault = config.address_only_fault && chip->app;
   TransitAttach(config);
   address_only = false;

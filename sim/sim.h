@@ -18,8 +18,8 @@
 #include <string_view>
 #include <vector>
 
-inline constexpr std::size_t kSimDataSize = 1024;          // the 24RF08's data bytes
-inline constexpr std::size_t kSimLargestDataSize = 65536;  // the 24C512's
+inline constexpr std::size_t kSimDataSize = 1024;           // the 24RF08's data bytes
+inline constexpr std::size_t kSimLargestDataSize = 262144;  // the 24M02's
 inline constexpr std::size_t kSimAppSize = 16;
 
 // What is plugged into the port.
@@ -44,11 +44,14 @@ struct SimConfig {
   SimCircuit circuit = SimCircuit::kNormal;
   bool chip_absent = false;
   // The chip, named as in the makers' table: the 24RF08, or a plain chip
-  // from "24C01" to "24C512". pins gives the levels the board straps its
-  // address pins to (bit 2 A2, bit 1 A1, bit 0 A0): the chip answers at
-  // 0x50 | pins, except for the pins it takes as block bits (24C04: A0;
-  // 24C08: A1 and A0; 24C16: all), which are not connected inside. The
-  // 24RF08 has no address pins and ignores it. The APP page's items below
+  // from "24C01" to "24C512", "24M01", "24M02", "24C1025" or "24C515".
+  // pins gives the levels the board straps its address pins to (bit 2 A2,
+  // bit 1 A1, bit 0 A0): the chip answers at 0x50 | pins, except for the
+  // pins it takes as block bits (24C04 and 24M01: A0; 24C08 and 24M02: A1
+  // and A0; 24C16: all), which are not connected inside. The 24C1025 and
+  // 24C515 take A2's place as their block bit and work only with bit 2 set
+  // (their pin 3 tied to VCC). The 24RF08 has no address pins and ignores
+  // it. The APP page's items below
   // (deaf_app, protect, locked, address_only_fault, app_load, app_save) are
   // the 24RF08's: EBRILO_SIM refuses them with a plain chip, which has no
   // use for them when a test sets them anyway.
@@ -78,7 +81,7 @@ struct SimConfig {
   std::optional<std::uint32_t> flip_at;
   std::uint32_t flip_every = 0;
   std::optional<std::uint32_t> remove_at;  // the chip is gone from this transaction on
-  std::uint32_t write_ms = 5;              // length of the write cycle
+  std::uint32_t write_ms = 5;              // length of the write cycle (a 24M02's at least 10)
   // The 24RF08's documented fault: an odd number of acknowledged
   // address-only writes arms it, and the next acknowledged transaction then
   // sets the lowest clear bit of APP register 15, which no job writes.

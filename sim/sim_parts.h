@@ -42,9 +42,12 @@ std::uint8_t MasterRead(bool acknowledge);
 // A chip the simulation can put on the bus: one row of the table in
 // chip.cpp. Its device address has every pin the board straps low;
 // board_pins are the address pins it compares (A2 in bit 2 to A0 in bit 0),
-// block_bits those it takes as address bits 8 and up instead. A sequential
-// read wraps at read_wrap bytes. The 24RF08 alone has the APP page and no
-// address pins at all.
+// block_bits those it takes as the address bits above its word address
+// instead (from A0 up, or A2 alone on the 24xx1025 and 24xx515). A
+// sequential read wraps at read_wrap bytes. The 24RF08 alone has the APP
+// page and no address pins at all. A chip with pin3_high works only while
+// the board ties its pin 3 (A2's place) high; its write cycle lasts at
+// least least_write_ms, whatever the session asks.
 struct SimChipModel {
   std::string_view name;
   std::size_t size = 0;
@@ -56,6 +59,8 @@ struct SimChipModel {
   std::size_t read_wrap = 0;
   bool app = false;
   bool address_pins = false;
+  bool pin3_high = false;
+  std::uint32_t least_write_ms = 0;
 };
 // The row of that name, as SimConfig names chips, or null.
 const SimChipModel* SimFindChip(std::string_view name);

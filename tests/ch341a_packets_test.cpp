@@ -222,11 +222,11 @@ TEST_F(Ch341aPackets, PollsWhileTheChipIsBusy) {
   opening_ = SimProgrammerPackets();
   SimClearBusLog();
   const Bytes poll = {0xAA, 0x74, 0x80, 0xA8, 0x80, 0x00, 0x75, 0x00};
-  EXPECT_FALSE(PollTransaction());
+  EXPECT_FALSE(PollTransaction(0xA8));
   Bytes block(128);
   EXPECT_FALSE(ReadTransaction(0xA8, 0x00, 1, block));
   SimTimeSpend(1'000'000'000);
-  EXPECT_TRUE(PollTransaction());
+  EXPECT_TRUE(PollTransaction(0xA8));
   const std::vector<Bytes> sent = Sent();
   ASSERT_EQ(sent.size(), 3U);
   EXPECT_EQ(sent[0], poll);

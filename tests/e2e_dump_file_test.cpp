@@ -144,7 +144,8 @@ TEST_F(DumpFile, ChipSwitchRefusalsComeBeforeTheBus) {
        {Refusal{{"dump.bin", "/CHIP:m24c64"}, 3, "; a 24C64 dump has 8192 bytes\r"},
         Refusal{{"/P", "/R", "/chip:AT24C02"}, 1, "which only the 24RF08 has, not the 24C02"},
         Refusal{{"dump.bin", "/CHIP:24C08", "/ADDR:6"}, 1, "sets A1, which the 24C08 does not"},
-        Refusal{{"dump.bin", "/CHIP:24C1024"}, 1, "24C1024 names no chip this program knows"},
+        Refusal{{"dump.bin", "/CHIP:24C00"}, 1, "24C00 names no chip this program knows"},
+        Refusal{{"dump.bin", "/CHIP:24LC515", "/ADDR:4"}, 1, "its pin 3 must be tied to VCC"},
         Refusal{{"dump.bin", "/ADDR:0"}, 1, "/ADDR: has no meaning for the 24RF08"}}) {
     const ProgramRun run = Run({.arguments = arguments, .sim = "save=chip.bin"});
     EXPECT_EQ(run.status, status) << why;

@@ -11,11 +11,14 @@
 #include "bus/serial_lines.h"
 #include "bus/transfer.h"
 #include "bus/twowire.h"
+#include "eeprom/chip_search.h"
+#include "eeprom/chips.h"
 #include "eeprom/readers.h"
 #include "eeprom/transactions.h"
 #include "eeprom/writers.h"
 #include "platform/platform.h"
 #include "sim/sim.h"
+#include "sim/sim_parts.h"
 #include "tests/fakes/fake_clock.h"
 #include "tests/first_difference.h"
 #include "timing/delay.h"
@@ -307,6 +310,35 @@ TEST_F(SimBus, PollIsADummyWriteToBlockZero) {
   EXPECT_EQ(SimGetCounters().address_only_writes, 0U);
   EXPECT_EQ(SimData()[300], 0x12);
   EXPECT_EQ(SimData()[0], 0xFF);
+}
+
+// On a chip of two word-address bytes the probe and the polls are a dummy
+// write of the whole address 0, each poll at the half the write went to;
+// the 24RF08 keeps its one byte and its first block. On every carrier (the
+// CH341A clocks out its packet's bytes after a refused address).
+TEST_F(SimBus, ProbeAndPollsAddressTheWholeWordAddress) {
+  for (const auto& [port, chip, address, log] :
+       {std::tuple{"COM1", "24C515", 0x8000u,
+                   "A0+ 00+ 00+ P S A8+ 00+ 00+ 12+ P S A8- P S A8+ 00+ 00+ P"},
+        {"i2c-1", "24C515", 0x8000u, "A0+ 00+ 00+ P S A8+ 00+ 00+ 12+ P S A8- P S A8+ 00+ 00+ P"},
+        {"ch341a", "24M01", 0x10000u,
+         "A0+ 00+ 00+ P S A2+ 00+ 00+ 12+ P S A2- 00- 00- P S A2+ 00+ 00+ P"},
+        {"ch341a", "24RF08", 0x200u, "A8+ 00+ P S AC+ 00+ 12+ P S A8- 00- P S A8+ 00+ P"}}) {
+    ASSERT_TRUE(SimConfigureText(std::string("write_ms=1000;chip=") + chip +
+                                 (chip == std::string("24C515") ? ";pins=4" : "")));
+    port_name = port;
+    current_chip = FindChip(chip);
+    OpenChip();
+    EXPECT_TRUE(WriteEepromByte(address, 0x12));
+    EXPECT_FALSE(PollChip());
+    SimTimeSpend(1'000'000'000);
+    EXPECT_TRUE(PollChip());
+    CloseBus();
+    EXPECT_TRUE(SimBusLogText().ends_with(std::string("S ") + log))
+        << port << chip << SimBusLogText();
+    SimReset();
+  }
+  port_name.clear();  // the 24RF08's addressing is back with its row
 }
 
 // What followed each write in the bus log: for every frame of three bytes

@@ -97,13 +97,28 @@ TEST(SwitchesTest, PortSwitchNamesThePort) {
   EXPECT_FALSE(IsSwitch("/PORT"));
 }
 
-// Names as printed on chips ("marking row") find their row, in any case;
-// what no row fits, parts of another protocol among them, finds none.
+// Names as printed on chips ("marking row") find their row, in any case:
+// the family letters, not the size alone, place the large parts. What no
+// row fits, parts of another protocol among them, finds none.
 TEST(SwitchesTest, ChipNamesAsPrintedOnChips) {
-  for (const std::string c :
-       {"at24rf08c 24RF08", "AT24C02 24C02", "24LC16B 24C16", "M24256 24C256", "CAT24C32 24C32",
-        "BR24T02FVM-W 24C02", "AT24C256C 24C256", "24FC512 24C512", "24c01 24C01", "24C1024 ",
-        "24C00 ", "X24C01 ", "M24M01 ", "AT24CM01 ", "24RF16 ", "1-24C02 ", " "}) {
+  for (const std::string c : {"at24rf08c 24RF08", "AT24C02 24C02",
+                              "24LC16B 24C16",    "M24256 24C256",
+                              "CAT24C32 24C32",   "BR24T02FVM-W 24C02",
+                              "AT24C256C 24C256", "24FC512 24C512",
+                              "24c01 24C01",      "24C00 ",
+                              "X24C01 ",          "24RF16 ",
+                              "1-24C02 ",         " ",
+                              "AT24CM01 24M01",   "AT24C1024 24M01",
+                              "M24M01-R 24M01",   "CAT24M01 24M01",
+                              "24CM01 24M01",     "24C1024 24M01",
+                              "24M01 24M01",      "AT24CM02 24M02",
+                              "M24M02 24M02",     "24cm02 24M02",
+                              "24AA1025 24C1025", "24LC1025-I/P 24C1025",
+                              "24FC1025 24C1025", "24C1025 24C1025",
+                              "24AA515 24C515",   "24LC515 24C515",
+                              "24FC515 24C515",   "24C515 24C515",
+                              "24LC512 24C512",   "24CM512 ",
+                              "24C2048 "}) {
     const Chip* chip = FindChip(c.substr(0, c.find(' ')));
     EXPECT_EQ(chip == nullptr ? "" : chip->name, c.substr(c.find(' ') + 1)) << c;
   }

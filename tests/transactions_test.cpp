@@ -26,13 +26,18 @@ class TransactionsTest : public testing::Test {
   }
 };
 
-// The control byte carries the pins /ADDR: sets and, on a chip of one
-// word-address byte, the address's top bits where the chip leaves pins
-// unconnected; a chip of two takes the whole address, high byte first.
+// The control byte carries the pins /ADDR: sets and the address's top bits
+// where the chip leaves pins unconnected, from A0's place up or in A2's;
+// a chip of two word-address bytes takes the rest, high byte first.
 TEST_F(TransactionsTest, ControlByteAndWordAddressOfEachKindOfChip) {
   for (const auto& [name, pins, address, control, word_address] :
        {std::tuple{"24C04", 6, 0x1FFu, 0xAE, 0xFF},
         {"24C16", 0, 0x234u, 0xA4, 0x34},
+        {"24M01", 2, 0x1FFFFu, 0xA6, 0xFFFF},
+        {"24M02", 4, 0x2ABCDu, 0xAC, 0xABCD},
+        {"24LC1025", 1, 0x10000u, 0xAA, 0},
+        {"24LC515", 3, 0x7FFFu, 0xA6, 0x7FFF},
+        {"24LC515", 3, 0x8001u, 0xAE, 1},
         {"24C64", 5, 300u, 0xAA, 300}}) {
     current_chip = FindChip(name);
     chip_pins = static_cast<std::uint8_t>(pins);
