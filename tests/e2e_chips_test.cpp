@@ -52,6 +52,44 @@ TEST_P(ChipRun, WrittenVerifiedAndReadBackAtItsPins) {
       << lost.err;
 }
 
+// The large parts, one carrier each: a 24LC1025 (its block bit in A2's
+// place, pin 3 high) written, verified and read back across its halves, and
+// an AT24CM02 (two block bits, 10 ms write cycles); and a 24LC1025 looked
+// for as a 24C512 at pins it is not at, named by its addresses four apart.
+TEST_F(ScratchDirectory, LargePartsWrittenVerifiedAndReadBack) {
+  for (const auto& [chip, pins, size, sim, port] :
+       {std::tuple{"24LC1025", "1", 131072U, "chip=24C1025;pins=5;", "/PORT:i2c-1"},
+        {"AT24CM02", "4", 262144U, "chip=24M02;pins=4;", "/PORT:ch341a"}}) {
+    SCOPED_TRACE(chip);
+    const Bytes image = RandomBytes(size, size);
+    WriteFile("dump.bin", image);
+    const std::string chip_switch = std::string("/CHIP:") + chip;
+    const std::string addr = std::string("/ADDR:") + pins;
+    ProgramRun run = Run({.arguments = {"dump.bin", "/F", "/V", chip_switch, addr, port},
+                          .sim = std::string(sim) + "save=chip.bin"});
+    EXPECT_PRED_FORMAT2(TextsMatch, run.out,
+                        RunHead(false) +
+                            Lines({"Eeprom dump size: OK", "", "Page mode. Writing eeprom...",
+                                   Marks(64), "Verifying eeprom...", Marks(64), "Done."}) +
+                            Closing());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("chip.bin"), image);
+    run = Run({.arguments = {"copy.bin", "/R", chip_switch, addr, port},
+               .sim = std::string(sim) + "load=chip.bin"});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("copy.bin"), image);
+    std::filesystem::remove(Path("copy.bin"));
+  }
+  WriteFile("dump.bin", Bytes(65536));
+  const ProgramRun lost = Run({.arguments = {"dump.bin", "/CHIP:24C512", "/ADDR:1", "/PORT:i2c-1"},
+                               .sim = "chip=24C1025;pins=4"});
+  EXPECT_EQ(lost.status, 5);
+  EXPECT_TRUE(lost.err.ends_with(
+      "ebrilo: chips answer at address pins 0 and 4: try /ADDR:0 or /ADDR:4 (one chip with block "
+      "bits answers at several: a 24C1025 or a 24C515 at 2 addresses four apart)\r\n"))
+      << lost.err;
+}
+
 INSTANTIATE_TEST_SUITE_P(Carriers, ChipRun, ::testing::Values("COM1", "i2c-1", "ch341a"),
                          [](const ::testing::TestParamInfo<std::string>& carrier) {
                            return carrier.param == "COM1"    ? std::string("SerialPort")
