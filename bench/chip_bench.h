@@ -2,7 +2,8 @@
 // The 24Cxx family: a verified page-mode write with /F of a 24C64 beside the
 // 24RF08's on the serial port, in the same run (the cost must grow with the
 // chip's size, not faster), and of a 24C512 through an I2C adapter and the
-// CH341A, with their time on the bus.
+// CH341A, with their time on the bus; and of a 24M02 through the CH341A
+// beside its 24C512.
 #pragma once
 
 #include <string>
