@@ -56,7 +56,9 @@ TEST_P(ChipRun, WrittenVerifiedAndReadBackAtItsPins) {
 // place, pin 3 high) written, verified and read back across its halves, and
 // an AT24CM02 (two block bits, 10 ms write cycles); and a 24LC1025 looked
 // for as a 24C512 at pins it is not at, named by its addresses four apart.
-TEST_F(ScratchDirectory, LargePartsWrittenVerifiedAndReadBack) {
+using LargePartRun = ScratchDirectory;
+
+TEST_F(LargePartRun, WrittenVerifiedAndReadBackAcrossTheirBlocks) {
   for (const auto& [chip, pins, size, sim, port] :
        {std::tuple{"24LC1025", "1", 131072U, "chip=24C1025;pins=5;", "/PORT:i2c-1"},
         {"AT24CM02", "4", 262144U, "chip=24M02;pins=4;", "/PORT:ch341a"}}) {
