@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The simulated EEPROM as seen from its two-wire side: the 24RF08, or one of
 // the plain 24Cxx chips from the 24C01 to the 2 Mbit 24M02, each a row of
-// data in the table below. The chip watches every change of SCL and SDA. It samples
-// SDA on the rising edge of SCL and changes its own SDA output only while SCL
-// is low, on the falling edge, so a START or STOP can only come from the
-// master.
+// data in the table below. The chip watches every change of SCL and SDA. It
+// samples SDA on the rising edge of SCL and changes its own SDA output only
+// while SCL is low, on the falling edge, so a START or STOP can only come
+// from the master.
 //
 // All of them share one protocol: a control byte 1010 A2 A1 A0 R/W, where
 // the chips smaller than 4 KiB use the address pins they have no use for as
@@ -14,9 +14,10 @@
 // data. The 1 and 2 Mbit parts take the address bits above their two
 // word-address bytes from A0's place up; Microchip's 24xx1025 and 24xx515
 // take theirs (B0) in A2's place, and their pin 3 must be tied high or the
-// chip answers nothing. A write goes into a page buffer and reaches the memory at the STOP;
-// the chip then spends its write cycle storing it and acknowledges nothing
-// until it is done, which is what acknowledge polling waits on.
+// chip answers nothing. A write goes into a page buffer and reaches the
+// memory at the STOP; the chip then spends its write cycle storing it and
+// acknowledges nothing until it is done, which is what acknowledge polling
+// waits on.
 //
 // The model is as unkind as the datasheets allow, so that a careless program
 // fails here rather than on some maker's part:
