@@ -71,75 +71,62 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 // A chip named wrong: refused before any write (the chip unchanged) and
-// before a read (no file), each with the line that says what it does; or
-// read whole, with the finding.
+// before a read (no file), with the line that says what it does; read
+// whole, with the finding; or, erased, written and found out by its verify,
+// with what the check then finds in place of the WP pin.
 TEST_P(ChipCheck, AChipNamedWrongIsRefusedOrFound) {
-  const std::string takes_one =
-      "the chip does not take its word address as a 24C512 does: it reads the same bytes at "
-      "addresses 0 and 1, so it ignores the second address byte\r\nebrilo: it takes one address "
-      "byte (a 24C16 or smaller), not two as a 24C512 does: give /CHIP: the name printed on it; ";
-  const std::string takes_two =
-      "ebrilo: it may take two address bytes (a 24C32 or larger), not one as a 24C02 does, and "
-      "read the one it is given as the high byte of its address";
+  const std::string one =
+      "ignores the second address byte\r\nebrilo: it takes one address byte (a "
+      "24C16 or smaller), not two as a 24C512 does: give /CHIP: the name "
+      "printed on it; ";
+  const std::string two = "it may take two address bytes (a 24C32 or larger), not one as a 24C02";
+  const std::string after =
+      "now that it holds the write, the chip does not take its word address "
+      "as a 24C32 does: it reads the same bytes at addresses 0 and 1, so it "
+      "ignores the second address byte";
+  const std::string repeat = "contents repeat every 8192 bytes, so the chip may be a 24C64 named";
+  const std::string more = "holds more than 8192 bytes, and the file holds its first 8192 bytes";
   const struct {
     std::string chip;
     std::size_t size;
     std::vector<std::string> arguments;
-    std::size_t read;  // the file's size, 0 for a refusal (status 5)
+    int status;
+    std::size_t read;  // the file's size
     std::string said;
   } cases[] = {
-      {"24C16", 2048, {"dump.bin", "/CHIP:24C512"}, 0, takes_one + "nothing was written"},
-      {"24C16", 2048, {"out.bin", "/R", "/CHIP:24C512"}, 0, takes_one + "no file was made"},
-      {"24C64", 8192, {"dump2.bin", "/CHIP:24C02"}, 0, takes_two},
-      {"24C64", 8192, {"out.bin", "/R", "/CHIP:24C02"}, 0, takes_two},
-      {"24C64",
-       8192,
-       {"out.bin", "/R", "/CHIP:24C256"},
-       32768,
-       "the contents repeat every 8192 bytes, so the chip may be a 24C64 named as a 24C256"},
-      {"24C256",
-       32768,
-       {"out.bin", "/R", "/CHIP:24C64"},
-       8192,
-       "it holds more than 8192 bytes, and the file holds its first 8192 bytes only"},
+      {"24C16", 2048, {"dump.bin", "/CHIP:24C512"}, 5, 0, one + "nothing was written"},
+      {"24C16", 2048, {"out.bin", "/R", "/CHIP:24C512"}, 5, 0, one + "no file was made"},
+      {"24C64", 8192, {"dump2.bin", "/CHIP:24C02"}, 5, 0, two},
+      {"24C64", 8192, {"out.bin", "/R", "/CHIP:24C02"}, 5, 0, two},
+      {"24C64", 8192, {"out.bin", "/R", "/CHIP:24C256"}, 0, 32768, repeat},
+      {"24C256", 32768, {"out.bin", "/R", "/CHIP:24C64"}, 0, 8192, more},
+      {"24C16", 0, {"dump3.bin", "/V", "/F", "/CHIP:24C32"}, 6, 0, after},
+      {"24C16", 0, {"dump.bin", "/V", "/F", "/CHIP:24C512"}, 6, 0, "ignores the second address"},
   };
   WriteFile("dump.bin", RandomBytes(1, 65536));
   WriteFile("dump2.bin", RandomBytes(2, 256));
+  WriteFile("dump3.bin", RandomBytes(3, 4096));
   for (const auto& check : cases) {
     SCOPED_TRACE(check.chip + " " + check.arguments.back());
-    const Bytes contents = RandomBytes(3, check.size);
+    // Size 0: an erased 24C16.
+    const Bytes contents = check.size == 0 ? Bytes(2048, 0xFF) : RandomBytes(3, check.size);
     const ProgramRun run = RunOn(GetParam(), "chip=" + check.chip, contents, check.arguments);
-    EXPECT_EQ(run.status, check.read == 0 ? 5 : 0) << run.err;
+    EXPECT_EQ(run.status, check.status) << run.err;
     EXPECT_NE(run.err.find(check.said), std::string::npos) << run.err;
-    EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("chip.bin"), contents);
+    EXPECT_EQ(run.err.find("WP pin"), std::string::npos) << run.err;
+    if (check.size != 0) {
+      EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("chip.bin"), contents);
+    }
     Bytes file;
     for (std::size_t address = 0; address < check.read; ++address) {
       file.push_back(contents[address % check.size]);
     }
-    if (check.read == 0) {
+    if (check.status == 5) {
       EXPECT_FALSE(std::filesystem::exists(Path("out.bin")));
       EXPECT_NE(run.out.find("ERROR: Eeprom not available!\r\n"), std::string::npos);
-    } else {
+    } else if (check.read != 0) {
       EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("out.bin"), file);
     }
-  }
-}
-
-// An erased 24C16 tells the check nothing and is written: its verify fails,
-// and what the check then finds is said in place of the WP pin.
-TEST_P(ChipCheck, ABlankChipWrittenUnderAWrongNameSaysWhy) {
-  for (const std::size_t size : {4096U, 65536U}) {
-    WriteFile("dump.bin", RandomBytes(5, size));
-    const ProgramRun run =
-        RunOn(GetParam(), "chip=24C16", Bytes(2048, 0xFF),
-              {"dump.bin", "/V", "/F", size == 4096 ? "/CHIP:24C32" : "/CHIP:24C512"});
-    EXPECT_EQ(run.status, 6);
-    EXPECT_NE(run.err.find("ebrilo: now that it holds the write, the chip does not take its word "
-                           "address as a 24C"),
-              std::string::npos)
-        << run.err;
-    EXPECT_NE(run.err.find("ignores the second address byte"), std::string::npos);
-    EXPECT_EQ(run.err.find("WP pin"), std::string::npos) << run.err;
   }
 }
 
