@@ -43,7 +43,7 @@ struct Look {
   bool unsettled = false;  // see LookAt
   std::uint32_t unsettled_place = 0;
   std::uint32_t place = 0;
-  std::vector<std::uint8_t> start;  // what address 0 holds
+  std::vector<std::uint8_t> start;  // what address 0 holds, where two reads agreed on it
 };
 
 bool OneValue(std::span<const std::uint8_t> bytes) {
@@ -61,6 +61,7 @@ bool OneValue(std::span<const std::uint8_t> bytes) {
 // Contents of one value make the two equal as well as shifted, and tell
 // nothing; a refusal is the job's to report. Only a chip that takes the
 // address otherwise gives another result.
+//
 // unsettled: the read of place and its second look both needed more than
 // two reads, which a sound connection to the named chip never shows (a
 // finding to explain a failed verify with, never a refusal).
@@ -105,7 +106,7 @@ Look LookAtPlaces() {
     if (settled && look.unsettled) {
       look.unsettled_place = look.place;
     }
-    if (index == 0) {
+    if (index == 0 && look.finding != Finding::kRefused && look.finding != Finding::kNeverSame) {
       look.start = at;
     }
     if (look.finding != Finding::kNothingToTell) {
