@@ -323,8 +323,8 @@ bool AcceptAddressByte() {
     // low byte of the last access; so does this one, which makes two reads
     // "at the same address" start at different places.
     if (!at_app) {
-      data_counter =
-          static_cast<std::uint16_t>((unsigned{shift} << 8 | (data_counter & 0xFFu)) & DataMask());
+      data_counter = static_cast<decltype(data_counter)>(
+          ((data_counter & ~0xFF00u) | unsigned{shift} << 8) & DataMask());
     }
     return true;
   }
@@ -372,7 +372,7 @@ bool AcceptDataByte() {
   // it: a chip of one address byte given two takes the low one as data, and
   // the read that follows starts one byte after the high one.
   if (!page_at_app) {
-    data_counter = static_cast<std::uint16_t>(page_base + page_offset);
+    data_counter = static_cast<decltype(data_counter)>(page_base + page_offset);
   }
   return true;
 }
