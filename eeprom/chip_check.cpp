@@ -298,7 +298,7 @@ void TellRepeats(const EepromImage& image) {
 }
 
 void ExplainFailedVerify(const EepromImage& found) {
-  if (current_chip->app_page) {
+  if (current_chip->app_page || found.empty()) {
     return;
   }
   const std::uint32_t period = RepeatPeriod(found);

@@ -38,9 +38,9 @@ void CheckChip(bool writing);
 void TellRepeats(const EepromImage& image);
 
 // After the verify of a write to a plain chip found found there instead of
-// the dump: the repeat above, and what the check finds now that the chip
-// holds the write (an erased chip tells it nothing). Where the chip does not
-// take its word address as named, or repeats and changed under the write
-// (a smaller chip keeps the last of the copies written over each other),
-// verify_saw_old_contents is cleared: the chip's WP pin is not to blame.
+// the dump (nothing, with found empty, where the read-back failed): the repeat above, and what the
+// check finds now that the chip holds the write (an erased chip tells it nothing). Where the chip
+// does not take its word address as named, or repeats and changed under the write (a smaller chip
+// keeps the last of the copies written over each other), verify_saw_old_contents is cleared: the
+// chip's WP pin is not to blame.
 void ExplainFailedVerify(const EepromImage& found);

@@ -210,7 +210,10 @@ bool ReadImage(EepromImage& image) {
 
 bool VerifyImage(const EepromImage& image, EepromImage* found) {
   EepromImage read_back(image.size());
-  const bool same = ReadBlocks(read_back, &image) && ListDifferences(image, read_back) == 0;
+  if (!ReadBlocks(read_back, &image)) {
+    return false;
+  }
+  const bool same = ListDifferences(image, read_back) == 0;
   if (found != nullptr) {
     *found = std::move(read_back);
   }

@@ -36,7 +36,7 @@ bool ReadImage(EepromImage& image);
 // read succeeded and the chip holds image exactly. A block that reads as
 // image is taken on that one read; one that does not is read again until two
 // reads agree, and what they agree on is compared. Given found, leaves there
-// what the chip was found to hold.
+// what the chip was found to hold, once the whole chip was read.
 bool VerifyImage(const EepromImage& image, EepromImage* found = nullptr);
 
 // How a unit read until two reads agree ended.
