@@ -232,7 +232,8 @@ void SayRepeats(std::uint32_t period) {
 // chip's of the family with as many address bytes: by the word address (the
 // 24C01's seven bits of eight, a 24C64's 13 of 16), or by the block bit
 // above its own where no pin /ADDR: sets is in its place. At that address
-// the named chip wraps to address 0.
+// the named chip wraps to address 0. Only an address of the family's,
+// 0x50 to 0x57, is ever read: what answers elsewhere is no EEPROM.
 bool ReachesPast() {
   const Chip& chip = *current_chip;
   const bool larger = std::any_of(Chips().begin(), Chips().end(), [&chip](const Chip& other) {
@@ -240,7 +241,9 @@ bool ReachesPast() {
   });
   const std::uint32_t word_addresses = 1u << (8 * chip.address_bytes);
   const std::uint32_t block = chip.size / word_addresses;
-  return larger && (chip.size < word_addresses || (block < 8 && (chip_pins & block) == 0));
+  const int address = ControlByteFor(chip.size) >> 1;
+  return larger && address >= 0x50 && address <= 0x57 &&
+         (chip.size < word_addresses || (block < 8 && (chip_pins & block) == 0));
 }
 
 // A chip of the named size reads at its size what it reads at 0; one that
