@@ -72,22 +72,24 @@ bool Done(I2cResult result, const std::string& reason) {
 // The probe's dummy write, which the polls repeat: the chip's address and
 // then the word address 0 in address_bytes bytes, never the address alone
 // nor a byte more than the chip takes (see DummyWordAddress in
-// bus/chip_addressing.h). Only the address's acknowledge counts, as on the
+// bus/chip_addressing.h), and with read_back one byte read after a repeated
+// START (ProbeReadsBack). Only the address's acknowledge counts, as on the
 // serial path. Some controllers (the Raspberry Pi's, DesignWare's) report a
 // refused address as a refused data byte, and a chip in its write cycle
 // would then pass for a chip that answers: a refusal of the write is
 // settled by reading one byte, a message in which the chip has nothing to
 // acknowledge but its address.
-I2cResult ProbeChip(std::uint8_t control, int address_bytes, std::string& reason) {
+I2cResult ProbeChip(std::uint8_t control, int address_bytes, bool read_back, std::string& reason) {
   const std::span<const std::uint8_t> zeros = DummyWordAddress(address_bytes);
   std::vector<std::uint8_t> bytes(zeros.begin(), zeros.end());
-  const I2cMessage probe{AddressOf(control), false, bytes};
-  const I2cResult result = Carry(std::span(&probe, 1), reason);
+  std::uint8_t byte = 0;
+  const I2cMessage probe[2] = {{AddressOf(control), false, bytes},
+                               {AddressOf(control), true, std::span(&byte, 1)}};
+  const I2cResult result = Carry(std::span(probe).first(read_back ? 2 : 1), reason);
   if (result != I2cResult::kDataRefused) {
     return result;
   }
-  const I2cMessage read{AddressOf(control), true, std::span(bytes).first(1)};
-  const I2cResult answer = Carry(std::span(&read, 1), reason);
+  const I2cResult answer = Carry(std::span(probe).last(1), reason);
   return answer == I2cResult::kDataRefused ? I2cResult::kAddressRefused : answer;
 }
 
@@ -110,7 +112,8 @@ bool OpenAdapterBus(bool usb_programmer) {
     ReportError(ErrorCode::NoCircuit, true);
   }
   std::string reason;
-  switch (ProbeChip(ProbeControlByte(), chip_probe_address_bytes, reason)) {
+  switch (ProbeChip(ProbeControlByte(), chip_probe_address_bytes,
+                    ProbeReadsBack(chip_probe_address_bytes), reason)) {
     case I2cResult::kDone:
       return true;
     case I2cResult::kAddressRefused:
@@ -184,10 +187,12 @@ bool ReadThroughAdapter(std::uint8_t control, std::uint16_t word_address, int ad
 
 bool PollThroughAdapter(std::uint8_t control) {
   std::string reason;
-  return Done(ProbeChip(control, chip_probe_address_bytes, reason), reason);
+  return Done(ProbeChip(control, chip_probe_address_bytes, ProbeReadsBack(chip_probe_address_bytes),
+                        reason),
+              reason);
 }
 
 bool ProbeThroughAdapter(std::uint8_t control) {
   std::string reason;
-  return ProbeChip(control, 1, reason) == I2cResult::kDone;
+  return ProbeChip(control, 1, false, reason) == I2cResult::kDone;
 }

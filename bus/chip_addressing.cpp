@@ -18,6 +18,10 @@ std::span<const std::uint8_t> DummyWordAddress(int address_bytes) {
   return std::span(kZeros).first(static_cast<std::size_t>(std::clamp(address_bytes, 1, 2)));
 }
 
+bool ProbeReadsBack(int address_bytes) {
+  return address_bytes > 1;
+}
+
 // A read that runs on past its block is one of a plain chip whose
 // sequential read runs through the whole array (a 24C16's 1024-byte read
 // from 0 covers four blocks), carried in pieces: each piece after the first

@@ -26,7 +26,8 @@ extern std::uint32_t chip_block_bytes;
 
 // The word-address bytes of the chip's probe and polls: a dummy write of
 // the whole address, as every datasheet describes it, on a chip of two
-// word-address bytes; one byte on a chip of one (the 24RF08's until set).
+// word-address bytes (read back: see ProbeReadsBack); one byte on a chip of
+// one (the 24RF08's until set).
 extern int chip_probe_address_bytes;
 
 // Whether the latest write or read transaction failed at a byte the chip
@@ -51,6 +52,15 @@ std::uint8_t ProbeControlByte();
 // word-address byte would take a second as a data byte and write it at
 // address 0.
 std::span<const std::uint8_t> DummyWordAddress(int address_bytes);
+
+// Whether the probe that opens the bus and the polls read a byte back after
+// the dummy write of a word address of address_bytes bytes, before their
+// STOP: where that is two. A chip of one word-address byte (a chip named
+// wrong) takes the second as a data byte, which a STOP would store at its
+// address 0, starting a write cycle that the next write would then find;
+// a repeated START abandons the write, and the whole address still goes to
+// the chip.
+bool ProbeReadsBack(int address_bytes);
 
 // The control byte and word address at which a read that began at control
 // and word_address is at offset bytes on: in the data block offset takes it

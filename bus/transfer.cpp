@@ -73,11 +73,13 @@ std::size_t BestReadLength() {
 }
 
 bool PollTransaction(std::uint8_t control) {
-  return bus_carrier == BusCarrier::kSerialLines ? AddressChip(control, chip_probe_address_bytes)
-                                                 : PollThroughAdapter(control);
+  return bus_carrier == BusCarrier::kSerialLines
+             ? AddressChip(control, chip_probe_address_bytes,
+                           ProbeReadsBack(chip_probe_address_bytes))
+             : PollThroughAdapter(control);
 }
 
 bool ProbeTransaction(std::uint8_t control) {
-  return bus_carrier == BusCarrier::kSerialLines ? AddressChip(control, 1)
+  return bus_carrier == BusCarrier::kSerialLines ? AddressChip(control, 1, false)
                                                  : ProbeThroughAdapter(control);
 }

@@ -79,9 +79,10 @@ bool ReadTransaction(std::uint8_t control, std::uint16_t word_address, int addre
 
 // Acknowledge polling: the chip's probe without the bus opening's clearing
 // pulses, a dummy write of the whole word address 0 (DummyWordAddress, in
-// chip_probe_address_bytes bytes) at control, the control byte of the write
-// waited for. True when the chip acknowledged its address, which it does
-// not during its internal write cycle.
+// chip_probe_address_bytes bytes, read back where ProbeReadsBack says) at
+// control, the control byte of the write waited for. True when the chip
+// acknowledged its address, which it does not during its internal write
+// cycle.
 bool PollTransaction(std::uint8_t control);
 
 // A probe at another control byte, reporting nothing: true when something

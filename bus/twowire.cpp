@@ -169,17 +169,24 @@ bool ProbeDevice(std::uint8_t control) {
       break;
     }
   }
-  return AddressChip(control, chip_probe_address_bytes);
+  return AddressChip(control, chip_probe_address_bytes, ProbeReadsBack(chip_probe_address_bytes));
 }
 
-// The word address's own acknowledges are not looked at: a chip that
-// answers its address is there, whatever it makes of the bytes after it.
-bool AddressChip(std::uint8_t control, int address_bytes) {
+// The word address's own acknowledges are not looked at, nor the read
+// back's: a chip that answers its address is there, whatever it makes of
+// the bytes after it.
+bool AddressChip(std::uint8_t control, int address_bytes, bool read_back) {
   SendStart();
   const bool ack = SendByte(control);
   if (ack) {
     for (const std::uint8_t byte : DummyWordAddress(address_bytes)) {
       SendByte(byte);
+    }
+    if (read_back) {
+      SendStart();
+      if (SendByte(static_cast<std::uint8_t>(control | 1))) {
+        ReceiveByte(false);
+      }
     }
   }
   SendStop();

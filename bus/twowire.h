@@ -33,14 +33,16 @@ bool CheckCircuit();
 
 // The bus opening's probe: a STOP, then clock pulses that free a slave
 // holding SDA low, then AddressChip with the chip's probe
-// (chip_probe_address_bytes). True when control was acknowledged.
+// (chip_probe_address_bytes, read back where that is two: see
+// ProbeReadsBack). True when control was acknowledged.
 bool ProbeDevice(std::uint8_t control);
 
 // START, control, and only when it was acknowledged a dummy write's word
 // address 0 in address_bytes bytes (DummyWordAddress in
-// bus/chip_addressing.h), then STOP: true when control was acknowledged.
-// With the write bit in control it stores nothing, as no data byte follows.
-bool AddressChip(std::uint8_t control, int address_bytes);
+// bus/chip_addressing.h), then, with read_back, a repeated START, control
+// with the read bit and one byte read, and STOP: true when control was
+// acknowledged. With the write bit in control it stores nothing.
+bool AddressChip(std::uint8_t control, int address_bytes, bool read_back);
 
 // Samples SDA while the bus should be idle (after a STOP, or once OpenBus
 // is done): true when it reads high, so that a START can be made.

@@ -90,8 +90,12 @@ const Chip* FindChip(std::string_view marking) {
   return nullptr;
 }
 
+// A chip without block bits is one block, as far as its word address
+// reaches: past its size only where it has address bits it ignores (a
+// 24C64's 13 of 16).
 std::uint32_t BlockBytes() {
-  return current_chip->size >> current_chip->block_bits;
+  const Chip& chip = *current_chip;
+  return chip.block_bits == 0 ? 1u << (8 * chip.address_bytes) : chip.size >> chip.block_bits;
 }
 
 // The block bits lie where the pins they replace would be, and the chip

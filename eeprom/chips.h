@@ -69,7 +69,7 @@ std::vector<std::uint8_t> ChipAddresses();
 
 // The bytes of memory each of the current chip's data blocks holds: what its
 // word address reaches (256 on a 24C16, 32768 on a 24xx515, whose top bit of
-// the high address byte is "don't care").
+// the high address byte is "don't care"; all of it, 65536, on a 24C64).
 std::uint32_t BlockBytes();
 
 // The 7-bit address of the current chip's data block block, where /ADDR:

@@ -313,16 +313,19 @@ TEST_F(SimBus, PollIsADummyWriteToBlockZero) {
 }
 
 // On a chip of two word-address bytes the probe and the polls are a dummy
-// write of the whole address 0, each poll at the half the write went to;
-// the 24RF08 keeps its one byte and its first block. On every carrier (the
-// CH341A clocks out its packet's bytes after a refused address).
+// write of the whole address 0 read back before the STOP, each poll at the
+// half the write went to; the 24RF08 keeps its one byte and its
+// first block. On every carrier (the CH341A clocks out its packet's bytes
+// after a refused address).
 TEST_F(SimBus, ProbeAndPollsAddressTheWholeWordAddress) {
   for (const auto& [port, chip, address, log] :
        {std::tuple{"COM1", "24C515", 0x8000u,
-                   "A0+ 00+ 00+ P S A8+ 00+ 00+ 12+ P S A8- P S A8+ 00+ 00+ P"},
-        {"i2c-1", "24C515", 0x8000u, "A0+ 00+ 00+ P S A8+ 00+ 00+ 12+ P S A8- P S A8+ 00+ 00+ P"},
+                   "A0+ 00+ 00+ S A1+ FF- P S A8+ 00+ 00+ 12+ P S A8- P S A8+ 00+ 00+ S A9+ 12- P"},
+        {"i2c-1", "24C515", 0x8000u,
+         "A0+ 00+ 00+ S A1+ FF- P S A8+ 00+ 00+ 12+ P S A8- P S A8+ 00+ 00+ S A9+ 12- P"},
         {"ch341a", "24M01", 0x10000u,
-         "A0+ 00+ 00+ P S A2+ 00+ 00+ 12+ P S A2- 00- 00- P S A2+ 00+ 00+ P"},
+         "A0+ 00+ 00+ S A1+ FF- P S A2+ 00+ 00+ 12+ P S A2- 00- 00- S A3- FF- P S A2+ 00+ 00+ S "
+         "A3+ 12- P"},
         {"ch341a", "24RF08", 0x200u, "A8+ 00+ P S AC+ 00+ 12+ P S A8- 00- P S A8+ 00+ P"}}) {
     ASSERT_TRUE(SimConfigureText(std::string("write_ms=1000;chip=") + chip +
                                  (chip == std::string("24C515") ? ";pins=4" : "")));
