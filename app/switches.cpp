@@ -40,6 +40,8 @@ RunOptions ParseSwitches(std::span<const std::string_view> arguments) {
   options.fast_writes = HasSwitch(arguments, "/F", "/f");
   options.read_chip = HasSwitch(arguments, "/R", "/r");
   options.verify = HasSwitch(arguments, "/V", "/v");
+  options.compare = HasSwitch(arguments, "/C", "/c");
+  options.update = HasSwitch(arguments, "/U", "/u");
   options.bus.invert_scl = HasSwitch(arguments, "/X", "/x");
   options.bus.invert_sda_out = HasSwitch(arguments, "/D", "/d");
   options.bus.invert_sda_in = HasSwitch(arguments, "/I", "/i");
@@ -59,7 +61,7 @@ RunOptions ParseSwitches(std::span<const std::string_view> arguments) {
 }
 
 bool IsSwitch(std::string_view argument) {
-  constexpr std::string_view kLetters = "PpBbEeFfRrVvXxDdIi";
+  constexpr std::string_view kLetters = "PpBbEeFfRrVvCcUuXxDdIi";
   return (argument.size() == 2 && argument[0] == '/' &&
           kLetters.find(argument[1]) != std::string_view::npos) ||
          HasKeyword(argument, kPortKeyword) || HasKeyword(argument, kChipKeyword) ||

@@ -167,12 +167,19 @@ int ListDifferences(const EepromImage& expected, const EepromImage& found) {
 // given expected, on one read that shows it. A block the chip may not give
 // refuses its word address, so every read that ends at a block's end gets
 // that block's bytes or fails: none is ever filled with what a wrapped or
-// refused read brings back.
-bool ReadBlocks(EepromImage& image, const EepromImage* expected) {
-  const std::size_t unit = ReadUnit(image.size());
+// refused read brings back. Given pages, only the chip's pages it selects
+// are read, a page a read, with a mark for each or as many as the page
+// writer's whole line spread over them; the rest of image is left as it is.
+bool ReadBlocks(EepromImage& image, const EepromImage* expected, const UnitSelection& pages = {}) {
+  const std::size_t unit = pages.empty() ? ReadUnit(image.size()) : current_chip->page;
+  const int selected = static_cast<int>(std::count(pages.begin(), pages.end(), true));
+  int pages_read = 0;
   std::string unreliable;
   bool ok = true;
   for (std::size_t start = 0; start < image.size() && ok; start += unit) {
+    if (!pages.empty() && !pages[start / unit]) {
+      continue;
+    }
     const UnitRead result =
         ReadUntilAgreed(std::span(image).subspan(start, unit), 0xFF,
                         expected != nullptr ? expected->data() + start : nullptr,
@@ -180,7 +187,10 @@ bool ReadBlocks(EepromImage& image, const EepromImage* expected) {
                           return ReadEepromBytes(static_cast<std::uint32_t>(start), bytes);
                         });
     ok = result == UnitRead::kAgreed;
-    if (ok) {
+    if (ok && !pages.empty()) {
+      const int marks = SpreadMarks(++pages_read, selected, MarksOfWholeJob(current_chip->page));
+      ConsoleWrite(std::string(static_cast<std::size_t>(marks), '>'));
+    } else if (ok) {
       // A mark for each 128 bytes (at most 64 in a read), whatever the unit,
       // flushed one by one as the writers' are.
       for (std::size_t done = start + kBlockSize; done <= start + unit; done += kBlockSize) {
@@ -209,9 +219,22 @@ bool ReadImage(EepromImage& image) {
   return ReadBlocks(image, nullptr);
 }
 
-bool VerifyImage(const EepromImage& image) {
-  EepromImage found(image.size());
-  return ReadBlocks(found, &image) && ListDifferences(image, found) == 0;
+bool ReadImageExpecting(const EepromImage& expected, EepromImage& found) {
+  found.assign(expected.size(), 0);
+  return ReadBlocks(found, &expected);
+}
+
+int CompareImage(const EepromImage& image, const UnitSelection& pages) {
+  // Pages left out are taken to hold the image.
+  EepromImage found = image;
+  if (!ReadBlocks(found, &image, pages)) {
+    return -1;
+  }
+  return ListDifferences(image, found);
+}
+
+bool VerifyImage(const EepromImage& image, const UnitSelection& pages) {
+  return CompareImage(image, pages) == 0;
 }
 
 void TellRereads() {
@@ -248,7 +271,7 @@ bool ReadAppRegisterAgreed(std::uint8_t index, std::uint8_t& value, bool& failed
   return true;
 }
 
-bool VerifyApp() {
+int CompareApp() {
   std::array<std::uint8_t, kAppRegisters> registers{};
   for (std::size_t index = 0; index < registers.size(); ++index) {
     const auto register_index = static_cast<std::uint8_t>(index);
@@ -263,7 +286,7 @@ bool VerifyApp() {
       if (result == UnitRead::kNeverAgreed) {
         SayConnectionUnreliable(RegisterName(index));
       }
-      return false;
+      return -1;
     }
   }
   int differing = 0;
@@ -278,5 +301,9 @@ bool VerifyApp() {
   verify_saw_old_contents = differing >= kUnitsOfOldContents;
   PrintDifferingBytes(differing);
   TellRereads();
-  return differing == 0;
+  return differing;
+}
+
+bool VerifyApp() {
+  return CompareApp() == 0;
 }

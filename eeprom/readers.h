@@ -17,6 +17,7 @@
 #include <cstdint>
 
 #include "eeprom/image_file.h"
+#include "eeprom/writers.h"
 
 // Reads of one unit before the connection is given up: a transient spoils
 // one read, so a sound connection never needs more than three, and a clip
@@ -31,17 +32,32 @@ inline constexpr int kMostReads = 8;
 // false. Ends with a line end.
 bool ReadImage(EepromImage& image);
 
-// Reads the whole chip again and compares it with image: true only when the
-// read succeeded and the chip holds image exactly. A block that reads as
-// image is taken on that one read; one that does not is read again until two
-// reads agree, and what they agree on is compared.
-bool VerifyImage(const EepromImage& image);
+// Reads the whole chip into found (sized to expected) as CompareImage reads
+// it, listing nothing: a block that reads as expected is taken on that one
+// read, one that does not is read until two reads agree. False, after its
+// error line, as ReadImage.
+bool ReadImageExpecting(const EepromImage& expected, EepromImage& found);
+
+// Reads the whole chip again, or only the chip's pages that pages selects (a
+// page a read), and compares it with image, listing each differing page on
+// a "mismatch at" line and then how many bytes differ: that number, or -1
+// when the read failed. A block or page that reads as image is taken on
+// that one read; one that does not is read again until two reads agree, and
+// what they agree on is compared.
+int CompareImage(const EepromImage& image, const UnitSelection& pages = {});
+
+// True only when CompareImage found the chip holding image.
+bool VerifyImage(const EepromImage& image, const UnitSelection& pages = {});
 
 // Reads APP registers 0 to 9 back, one register per transaction: true only
 // when each read succeeded and each register holds what the APP reset writes
 // in the bits the datasheets define (AppVerifyMask), agreed on by two reads
 // where the first did not show it.
 bool VerifyApp();
+
+// The same read of the registers as VerifyApp, with the same lines: the
+// number of registers that differ, or -1 when a read failed.
+int CompareApp();
 
 // Reads one APP register until two reads agree in the bits the datasheets
 // define (AppVerifyMask): value is the latest of them. False, with value
