@@ -108,12 +108,17 @@ enum class UnitRead { kAgreed, kNeverAgreed, kFailed };
 // that agrees with it stands alone: a sound chip is read as often as it
 // always was, and only a unit that seems to differ costs more reads. A failed
 // transaction ends the unit at once, as it always has. Units that took more
-// than two reads are noted for TellRereads under name.
+// than two reads are noted for TellRereads under name. A first read made
+// already (first) counts as the unit's first.
 template <typename Read>
 UnitRead ReadUntilAgreed(std::span<std::uint8_t> unit, std::uint8_t mask,
-                         const std::uint8_t* expected, const std::string& name, Read read) {
+                         const std::uint8_t* expected, const std::string& name, Read read,
+                         std::span<const std::uint8_t> first = {}) {
   std::vector<std::vector<std::uint8_t>> earlier;
-  for (int reads = 1; reads <= kMostReads; ++reads) {
+  if (!first.empty()) {
+    earlier.emplace_back(first.begin(), first.end());
+  }
+  for (int reads = static_cast<int>(earlier.size()) + 1; reads <= kMostReads; ++reads) {
     std::vector<std::uint8_t> bytes(unit.size());
     if (!read(std::span(bytes))) {
       return UnitRead::kFailed;
@@ -163,6 +168,54 @@ int ListDifferences(const EepromImage& expected, const EepromImage& found) {
   return differing;
 }
 
+// One random read from start into bytes.
+auto ReadAt(std::size_t start) {
+  return [start](std::span<std::uint8_t> bytes) {
+    return ReadEepromBytes(static_cast<std::uint32_t>(start), bytes);
+  };
+}
+
+// Reads the length bytes at start into image as ReadBlocks does, naming in
+// unreliable a part that never read the same twice. With by_page (an
+// update, which writes what differs a page at a time), a part whose first
+// read differs from expected is not read again whole: only its pages that
+// differ are, each until a read agrees with that first one or another.
+UnitRead ReadPart(EepromImage& image, const EepromImage* expected, std::size_t start,
+                  std::size_t length, bool by_page, std::string& unreliable) {
+  const std::span<std::uint8_t> part = std::span(image).subspan(start, length);
+  if (!by_page || expected == nullptr) {
+    const UnitRead result =
+        ReadUntilAgreed(part, 0xFF, expected != nullptr ? expected->data() + start : nullptr,
+                        UnitName(start, length), ReadAt(start));
+    if (result == UnitRead::kNeverAgreed) {
+      unreliable = UnitName(start, length);
+    }
+    return result;
+  }
+  std::vector<std::uint8_t> first(length);
+  if (!ReadAt(start)(std::span(first))) {
+    return UnitRead::kFailed;
+  }
+  std::copy(first.begin(), first.end(), part.begin());
+  const std::size_t page_size = current_chip->page;
+  for (std::size_t page = 0; page < length; page += page_size) {
+    const std::span<std::uint8_t> bytes = part.subspan(page, page_size);
+    if (Agree(bytes, std::span(*expected).subspan(start + page, page_size), 0xFF)) {
+      continue;
+    }
+    const UnitRead result =
+        ReadUntilAgreed(bytes, 0xFF, nullptr, UnitName(start + page, page_size),
+                        ReadAt(start + page), std::span(first).subspan(page, page_size));
+    if (result != UnitRead::kAgreed) {
+      if (result == UnitRead::kNeverAgreed) {
+        unreliable = UnitName(start + page, page_size);
+      }
+      return result;
+    }
+  }
+  return UnitRead::kAgreed;
+}
+
 // The whole chip into image, block by block, each until two reads agree or,
 // given expected, on one read that shows it. A block the chip may not give
 // refuses its word address, so every read that ends at a block's end gets
@@ -170,7 +223,8 @@ int ListDifferences(const EepromImage& expected, const EepromImage& found) {
 // refused read brings back. Given pages, only the chip's pages it selects
 // are read, a page a read, with a mark for each or as many as the page
 // writer's whole line spread over them; the rest of image is left as it is.
-bool ReadBlocks(EepromImage& image, const EepromImage* expected, const UnitSelection& pages = {}) {
+bool ReadBlocks(EepromImage& image, const EepromImage* expected, const UnitSelection& pages = {},
+                bool by_page = false) {
   const std::size_t unit = pages.empty() ? ReadUnit(image.size()) : current_chip->page;
   const int selected = static_cast<int>(std::count(pages.begin(), pages.end(), true));
   int pages_read = 0;
@@ -180,12 +234,7 @@ bool ReadBlocks(EepromImage& image, const EepromImage* expected, const UnitSelec
     if (!pages.empty() && !pages[start / unit]) {
       continue;
     }
-    const UnitRead result =
-        ReadUntilAgreed(std::span(image).subspan(start, unit), 0xFF,
-                        expected != nullptr ? expected->data() + start : nullptr,
-                        UnitName(start, unit), [start](std::span<std::uint8_t> bytes) {
-                          return ReadEepromBytes(static_cast<std::uint32_t>(start), bytes);
-                        });
+    const UnitRead result = ReadPart(image, expected, start, unit, by_page, unreliable);
     ok = result == UnitRead::kAgreed;
     if (ok && !pages.empty()) {
       const int marks = SpreadMarks(++pages_read, selected, MarksOfWholeJob(current_chip->page));
@@ -200,9 +249,6 @@ bool ReadBlocks(EepromImage& image, const EepromImage* expected, const UnitSelec
       }
     } else {
       ConsoleLine("error at " + Location());
-      if (result == UnitRead::kNeverAgreed) {
-        unreliable = UnitName(start, unit);
-      }
     }
   }
   ConsoleLine("");
@@ -221,7 +267,7 @@ bool ReadImage(EepromImage& image) {
 
 bool ReadImageExpecting(const EepromImage& expected, EepromImage& found) {
   found.assign(expected.size(), 0);
-  return ReadBlocks(found, &expected);
+  return ReadBlocks(found, &expected, {}, true);
 }
 
 int CompareImage(const EepromImage& image, const UnitSelection& pages) {

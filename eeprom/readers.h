@@ -34,8 +34,10 @@ bool ReadImage(EepromImage& image);
 
 // Reads the whole chip into found (sized to expected) as CompareImage reads
 // it, listing nothing: a block that reads as expected is taken on that one
-// read, one that does not is read until two reads agree. False, after its
-// error line, as ReadImage.
+// read. Of one that does not, only the pages that differ are read again, a
+// page a read, each until two reads agree: what differs is written a page
+// at a time, and a page costs a fraction of a block's read. False, after
+// its error line, as ReadImage.
 bool ReadImageExpecting(const EepromImage& expected, EepromImage& found);
 
 // Reads the whole chip again, or only the chip's pages that pages selects (a
