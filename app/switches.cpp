@@ -110,6 +110,8 @@ void PrintUsage() {
   ConsoleLine("  /F            Fast writes: poll the eeprom for the end of each write cycle.");
   ConsoleLine("  /R            Read the eeprom into the file instead of writing it.");
   ConsoleLine("  /V            Verify: read the eeprom back and compare (with /R: read again).");
+  ConsoleLine("  /C            Compare the eeprom with the file, writing nothing (/P /C: APP).");
+  ConsoleLine("  /U            Update: read first, write only what differs from the file.");
   ConsoleLine("  /X            Invert SCL. Default is direct.");
   ConsoleLine("  /D            Invert SDA-Out. Default is direct.");
   ConsoleLine("  /I            Invert SDA-In. Default is direct.");
