@@ -342,14 +342,16 @@ void ChooseChip(const RunOptions& options) {
   // /R, /C and /U are each a job of its own on the file; /U has no file to
   // take what differs from with /P.
   std::string jobs;
-  for (const auto& [given, name] :
+  int given = 0;
+  for (const auto& [asked, name] :
        {std::pair{options.read_chip, "/R"}, std::pair{options.compare, "/C"},
         std::pair{options.update, "/U"}}) {
-    if (given) {
+    if (asked) {
       jobs += (jobs.empty() ? "" : " and ") + std::string(name);
+      ++given;
     }
   }
-  if (jobs.size() > 2) {
+  if (given > 1) {
     Diagnostic(jobs +
                " are jobs of their own (/R reads the chip into the file, /C compares it with "
                "the file, /U writes what differs from the file): give one; nothing was sent to "
