@@ -42,6 +42,30 @@ std::string MakeOldContents(const std::string& work_dir, const Carrier& carrier,
   return path;
 }
 
+// The fastest of runs runs of one job. On the serial port the bus is timed
+// by busy loops, and other work on the machine only ever makes a run slower:
+// the fastest is the nearest to what the job itself takes. /R leaves its
+// file, which the next read must find gone.
+WholeRun Fastest(int runs, const std::string& work_dir, const std::string& name,
+                 const std::string& job, const std::string& port, const std::string& sim,
+                 const std::string& dump, const std::string& made = "") {
+  WholeRun fastest;
+  for (int run = 0; run < runs; ++run) {
+    if (!made.empty()) {
+      std::filesystem::remove(made);
+    }
+    const WholeRun this_run = RunJob(work_dir, name, job, port, sim, dump);
+    if (run == 0 || !this_run.done ||
+        (fastest.done && this_run.start_to_prompt_s < fastest.start_to_prompt_s)) {
+      fastest = this_run;
+    }
+    if (!fastest.done) {
+      break;
+    }
+  }
+  return fastest;
+}
+
 std::string Ratio(const WholeRun& run, const WholeRun& whole) {
   return Seconds(run.start_to_prompt_s) + ", " +
          Fixed(run.start_to_prompt_s / whole.start_to_prompt_s, 2);
@@ -71,27 +95,28 @@ void BenchUpdates(const std::string& work_dir) {
     const std::string name = "update-" + carrier.chip + "-" + carrier.port;
     const std::string job = Quoted(dump) + " /CHIP:" + carrier.chip;
     const std::string head = carrier.port + ", " + carrier.chip + ": ";
-    const WholeRun whole =
-        RunJob(work_dir, name + "-write", job + " /F /V", carrier.port, sim + ";load=" + old, dump);
+    // The serial port's runs take real time, and the fastest of two is kept.
+    const int runs = carrier.port == "COM1" ? 2 : 1;
+    const WholeRun whole = Fastest(runs, work_dir, name + "-write", job + " /F /V", carrier.port,
+                                   sim + ";load=" + old, dump);
     AddRow(head + "/F /V of a chip 4 pages off the dump",
            whole.done ? Seconds(whole.start_to_prompt_s) : "failed: " + whole.err, "",
            whole.done ? "" : MetText(false));
-    AddRatioRow(
-        head + "/U /F /V of it, and its ratio",
-        RunJob(work_dir, name + "-4", job + " /U /F /V", carrier.port, sim + ";load=" + old, dump),
-        whole, carrier.most_of_write);
-    AddRatioRow(
-        head + "/U /F /V of a chip that holds the dump, and its ratio",
-        RunJob(work_dir, name + "-0", job + " /U /F /V", carrier.port, sim + ";load=" + dump, dump),
-        whole, carrier.most_of_write);
+    AddRatioRow(head + "/U /F /V of it, and its ratio",
+                Fastest(runs, work_dir, name + "-4", job + " /U /F /V", carrier.port,
+                        sim + ";load=" + old, dump),
+                whole, carrier.most_of_write);
+    AddRatioRow(head + "/U /F /V of a chip that holds the dump, and its ratio",
+                Fastest(runs, work_dir, name + "-0", job + " /U /F /V", carrier.port,
+                        sim + ";load=" + dump, dump),
+                whole, carrier.most_of_write);
     const std::string copy = work_dir + "/" + name + "-copy.bin";
-    std::filesystem::remove(copy);
     const WholeRun read =
-        RunJob(work_dir, name + "-read", Quoted(copy) + " /R /CHIP:" + carrier.chip, carrier.port,
-               sim + ";load=" + dump, dump);
-    AddRatioRow(
-        head + "/C of a chip that holds the dump, and its ratio to /R",
-        RunJob(work_dir, name + "-compare", job + " /C", carrier.port, sim + ";load=" + dump, dump),
-        read, kMostOfRead);
+        Fastest(runs, work_dir, name + "-read", Quoted(copy) + " /R /CHIP:" + carrier.chip,
+                carrier.port, sim + ";load=" + dump, dump, copy);
+    AddRatioRow(head + "/C of a chip that holds the dump, and its ratio to /R",
+                Fastest(runs, work_dir, name + "-compare", job + " /C", carrier.port,
+                        sim + ";load=" + dump, dump),
+                read, kMostOfRead);
   }
 }
