@@ -11,6 +11,7 @@
 #include "app/switches.h"
 #include "bus/serial_lines.h"
 #include "bus/transfer.h"
+#include "eeprom/chip_check.h"
 #include "eeprom/chip_search.h"
 #include "eeprom/chips.h"
 #include "eeprom/image_file.h"
@@ -70,7 +71,9 @@ void WriteAndVerify(const RunOptions& options, const UnitSelection& only,
   // makes the write count as failed whatever /E says.
   if (options.verify) {
     ConsoleLine("Verifying eeprom...");
-    if (!VerifyImage(eeprom_image, verify)) {
+    EepromImage found;
+    if (!VerifyImage(eeprom_image, &found, verify)) {
+      ExplainFailedVerify(found);
       ExplainRefusals(true);
       CloseBus();
       ReportError(ErrorCode::WriteFailed, true);
@@ -82,6 +85,7 @@ void WriteAndVerify(const RunOptions& options, const UnitSelection& only,
 void WriteImage(const RunOptions& options, const char* file_name) {
   LoadDump(file_name);
   OpenChip();
+  CheckChip(true);
   ConsoleLine("");
   WriteAndVerify(options, {}, {});
 }
@@ -102,13 +106,20 @@ void EndComparison(int differing, const char* holds) {
   ConsoleLine(holds);
 }
 
-// /C reads the chip as /V does and writes nothing.
+// /C reads the chip as /V does and writes nothing. A chip smaller than
+// named, which reads as its contents repeated, is said so where it differs.
 void CompareWithImage(const char* file_name) {
   LoadDump(file_name);
   OpenChip();
+  CheckChip(false);
   ConsoleLine("");
   ConsoleLine("Comparing eeprom...");
-  EndComparison(CompareImage(eeprom_image), "The chip holds the dump.");
+  EepromImage found;
+  const int differing = CompareImage(eeprom_image, {}, &found);
+  if (differing > 0) {
+    TellRepeats(found);
+  }
+  EndComparison(differing, "The chip holds the dump.");
 }
 
 void CompareAppRegisters() {
@@ -128,6 +139,7 @@ void CompareAppRegisters() {
 void UpdateImage(const RunOptions& options, const char* file_name) {
   LoadDump(file_name);
   OpenChip();
+  CheckChip(true);
   ConsoleLine("");
   ConsoleLine("Reading eeprom...");
   EepromImage found;
@@ -165,6 +177,7 @@ void ReadIntoFile(const RunOptions& options, const char* file_name) {
     ReportError(ErrorCode::OutputFailed, true);
   }
   OpenChip();
+  CheckChip(false);
   ConsoleLine("");
   ConsoleLine("Reading eeprom...");
   eeprom_image.assign(current_chip->size, 0);
@@ -179,6 +192,7 @@ void ReadIntoFile(const RunOptions& options, const char* file_name) {
     DiscardOutputFile();
     ReportError(ErrorCode::ReadFailed, true);
   }
+  TellRepeats(eeprom_image);
   if (!PublishOutputFile(eeprom_image)) {
     CloseBus();
     DiscardOutputFile();

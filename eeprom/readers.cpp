@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bus/transfer.h"
@@ -99,8 +100,6 @@ bool Agree(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b, std
   return std::equal(a.begin(), a.end(), b.begin(),
                     [mask](std::uint8_t x, std::uint8_t y) { return ((x ^ y) & mask) == 0; });
 }
-
-enum class UnitRead { kAgreed, kNeverAgreed, kFailed };
 
 // Reads a unit with read (one transaction into the bytes it is given, false
 // when it failed) until two reads agree in the bits of mask, and leaves the
@@ -270,17 +269,30 @@ bool ReadImageExpecting(const EepromImage& expected, EepromImage& found) {
   return ReadBlocks(found, &expected, {}, true);
 }
 
-int CompareImage(const EepromImage& image, const UnitSelection& pages) {
+int CompareImage(const EepromImage& image, const UnitSelection& pages, EepromImage* found) {
   // Pages left out are taken to hold the image.
-  EepromImage found = image;
-  if (!ReadBlocks(found, &image, pages)) {
+  EepromImage read_back = image;
+  if (!ReadBlocks(read_back, &image, pages)) {
     return -1;
   }
-  return ListDifferences(image, found);
+  const int differing = ListDifferences(image, read_back);
+  if (found != nullptr && pages.empty()) {
+    *found = std::move(read_back);
+  }
+  return differing;
 }
 
-bool VerifyImage(const EepromImage& image, const UnitSelection& pages) {
-  return CompareImage(image, pages) == 0;
+bool VerifyImage(const EepromImage& image, EepromImage* found, const UnitSelection& pages) {
+  return CompareImage(image, pages, found) == 0;
+}
+
+UnitRead ReadBytesAgreed(std::uint32_t start, std::span<std::uint8_t> bytes, bool& reread) {
+  const std::size_t noted = rereads.size();
+  const UnitRead result = ReadUntilAgreed(
+      bytes, 0xFF, nullptr, UnitName(start, bytes.size()),
+      [start](std::span<std::uint8_t> read) { return ReadEepromBytes(start, read); });
+  reread = rereads.size() > noted;
+  return result;
 }
 
 void TellRereads() {
