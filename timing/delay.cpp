@@ -29,7 +29,7 @@ constexpr std::int64_t kMaximumTrialPasses = std::int64_t{1} << 31;
 constexpr std::uint32_t kSettleMs = 50;
 
 // One bit delay is meant to last this long.
-constexpr double kBitDelayMicroseconds = 40.0;
+constexpr double kBitDelayMicroseconds = kCalibratedBitDelayMicroseconds;
 
 // The one busy loop of the program: calibration times it and every bit delay
 // runs it, so the count measured at start-up holds for the bus. It is kept
@@ -101,6 +101,14 @@ void CalibrateDelay() {
   const std::int64_t count = RoundHalfEven(static_cast<double>(x) / per40) + 1;
   delay_count = static_cast<std::int32_t>(
       std::min<std::int64_t>(count, std::numeric_limits<std::int32_t>::max()));
+}
+
+// Calibration's count is one more than the busy passes it measured in 40 µs
+// (the single pass of its overhead loop); only the measured passes scale.
+void SetBitDelay(double microseconds) {
+  const double passes = static_cast<double>(delay_count - 1) * microseconds / kBitDelayMicroseconds;
+  delay_count = static_cast<std::int32_t>(std::clamp<double>(
+      std::ceil(passes) + 1, 1, std::numeric_limits<std::int32_t>::max()));
 }
 
 void BitDelay() {
