@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "bus/bus_speed.h"
@@ -36,6 +37,20 @@ constexpr std::size_t kLongestRead = 31;
 
 // Set by each opening, cleared once a packet carried the speed.
 bool speed_due = false;
+
+// A write of data starts the chip's write cycle at its STOP, 5 ms on most
+// chips, during which the chip refuses its address. Its answers come back
+// about one round trip after that STOP, and the acknowledge polling that
+// follows at once would only find the chip busy, a round trip per poll: so
+// the first poll after such a write waits in the programmer (0x50 | n, n
+// ms) until the usual write cycle is over. A chip that takes longer is
+// polled on as before.
+constexpr std::uint64_t kUsualWriteCycleUs = 5000;
+constexpr std::uint64_t kRoundTripUs = 1000;
+constexpr std::uint8_t kWaitMs = 0x50;
+// When the answers of the latest write of data came back, while nothing
+// else has gone over the bus since.
+std::optional<std::uint64_t> write_answered;
 
 std::uint8_t SpeedCommand() {
   const auto known = std::find(std::begin(kSpeedsKhz), std::end(kSpeedsKhz),
@@ -228,6 +243,7 @@ bool IsProgrammerName(std::string_view name) {
 
 bool Ch341aBusOpen(std::string_view name) {
   speed_due = true;
+  write_answered.reset();
   return Ch341aOpen(name);
 }
 
@@ -241,7 +257,23 @@ I2cResult Ch341aTransfer(std::span<const I2cMessage> messages, std::string& reas
     reason = "a transfer with an empty message";
     return I2cResult::kFailed;
   }
+  // A poll is a dummy write of one word-address byte (see AddressChip in
+  // bus/twowire.h); a write of more bytes stores data.
+  const bool single_write = messages.size() == 1 && !messages[0].read;
+  const bool poll = single_write && messages[0].bytes.size() == 1;
   Packet packet;
   Begin(packet);
-  return CarryMessages(packet, messages, reason);
+  if (poll && write_answered) {
+    const std::uint64_t elapsed = MicrosecondCount() - *write_answered + kRoundTripUs;
+    if (elapsed < kUsualWriteCycleUs) {
+      packet.bytes.push_back(
+          static_cast<std::uint8_t>(kWaitMs | ((kUsualWriteCycleUs - elapsed + 999) / 1000)));
+    }
+  }
+  write_answered.reset();
+  const I2cResult result = CarryMessages(packet, messages, reason);
+  if (result == I2cResult::kDone && single_write && !poll) {
+    write_answered = MicrosecondCount();
+  }
+  return result;
 }

@@ -64,6 +64,7 @@ void CalibrateDelayChecked() {
   for (int attempt = 0; attempt <= kRecalibrations; ++attempt) {
     CalibrateDelay();
     const double measured = MeasureBitDelay();
+    measured_bit_delay = measured;
     // A tick counter that did not move tells nothing: the count stands.
     if (measured == 0 || measured >= kShortestBitDelayMicroseconds) {
       return;
@@ -74,4 +75,5 @@ void CalibrateDelayChecked() {
     }
   }
   delay_count = best_count;
+  measured_bit_delay = best;
 }

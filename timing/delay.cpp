@@ -8,6 +8,7 @@
 #include "platform/platform.h"
 
 std::int32_t delay_count = 0;
+double measured_bit_delay = 0;
 
 namespace {
 
@@ -106,7 +107,8 @@ void CalibrateDelay() {
 // Calibration's count is one more than the busy passes it measured in 40 µs
 // (the single pass of its overhead loop); only the measured passes scale.
 void SetBitDelay(double microseconds) {
-  const double passes = static_cast<double>(delay_count - 1) * microseconds / kBitDelayMicroseconds;
+  const double timed = measured_bit_delay > 0 ? measured_bit_delay : kBitDelayMicroseconds;
+  const double passes = static_cast<double>(delay_count - 1) * microseconds / timed;
   delay_count = static_cast<std::int32_t>(std::clamp<double>(
       std::ceil(passes) + 1, 1, std::numeric_limits<std::int32_t>::max()));
 }

@@ -13,9 +13,16 @@ extern std::int32_t delay_count;
 // The bit delay calibration aims at, in microseconds: the 24RF08's.
 inline constexpr double kCalibratedBitDelayMicroseconds = 40.0;
 
-// Scales delay_count from the calibrated 40 µs to a bit delay of about
-// microseconds, rounding up so that no delay comes out shorter than asked.
-// The same measured speed of the busy loop holds for every length of delay.
+// What CalibrateDelayChecked's check timed the bit delay of the count it
+// kept at, in microseconds (the fastest stretch, which nothing slowed); 0
+// when it could not tell.
+extern double measured_bit_delay;
+
+// Scales delay_count to a bit delay of about microseconds, by the length
+// the check timed its delays at (40 µs where it could not tell), rounding
+// up so that no delay comes out shorter than asked. Calibration may keep a
+// count up to 10 % short of 40 µs; a shorter delay has less time to spare,
+// and gets its length from what the check found.
 void SetBitDelay(double microseconds);
 
 // Measures the busy loop against the tick counter and sets delay_count.
