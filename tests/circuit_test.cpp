@@ -102,9 +102,13 @@ class CircuitTest : public ScratchDirectory {
     for (const std::string& word : Switches()) {
       arguments.push_back(word);
     }
-    const ProgramRun run = Run({.command = {EBRILO_SIM_PATH},
-                                .arguments = arguments,
-                                .sim = "trace=" + name + sim + Inversions()});
+    if (!chip_.empty()) {
+      arguments.push_back("/CHIP:" + chip_);
+    }
+    const ProgramRun run =
+        Run({.command = {EBRILO_SIM_PATH},
+             .arguments = arguments,
+             .sim = "trace=" + name + sim + Inversions() + (chip_.empty() ? "" : ";chip=" + chip_)});
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     return ReadTrace(Path(name));
   }
@@ -113,14 +117,15 @@ class CircuitTest : public ScratchDirectory {
   // that holds it.
   Schedule MakeSchedule() {
     std::filesystem::copy_file(std::string(EBRILO_SOURCE_DIR) + "/samples/sample-dump.bin",
-                               Path("dump.bin"));
+                               Path("dump.bin"), std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::remove(Path("read.bin"));
     const auto write_run = Trace("write.vcd", {"dump.bin"}, "");
     const auto read_run = Trace("read.vcd", {"read.bin", "/R"}, ";load=dump.bin");
     ScheduleCounts write_counts;
     ScheduleCounts read_counts;
     const bool released_when_dtr = switches_.find("/D") == std::string::npos;
     Schedule schedule = BuildSchedule(write_run, read_run, kReadBytes, released_when_dtr,
-                                      write_counts, read_counts);
+                                      write_counts, read_counts, bit_delay_);
     // The probe acknowledges its two bytes, the page write its control
     // byte, word address and 16 data bytes; the read's three addressing
     // bytes are acknowledged, then the chip sends 0 and 1 bits.
@@ -169,6 +174,8 @@ class CircuitTest : public ScratchDirectory {
   }
 
   std::string switches_;
+  std::string chip_;  // /CHIP:, none for the 24RF08
+  double bit_delay_ = kBitDelay;
 };
 
 // The RS-232 design at a weak transceiver's, a medium and a mainboard port's
@@ -184,6 +191,22 @@ TEST_F(CircuitTest, Rs232DesignHoldsAtEveryDriver) {
 TEST_F(CircuitTest, TtlDesignHoldsAtBothVoltages) {
   const Design design = Load("ttl.cir", "ebrilo_ttl");
   EXPECT_EQ(Check(design, {Logic("logic 3.3 V", 3.3), Logic("logic 5 V", 5)}), "");
+}
+
+// Both designs carry a plain chip (the 24C08's 16-byte page, as the 24RF08's)
+// at the 5 us bit delay of 100 kHz, the RS-232 one up to +-9 V: a +-12 V
+// driver's slow swing from its far level leaves SCL high too short for it,
+// and it is held to 80 kHz (/KHZ:80, 6.25 us).
+TEST_F(CircuitTest, DesignsHoldForPlainChipsAt100kHz) {
+  chip_ = "24C08";
+  bit_delay_ = 5e-6;
+  const Design rs232 = Load("rs232.cir", "ebrilo_rs232");
+  EXPECT_EQ(Check(rs232, {Rs232("RS-232 +-5.5 V", 5.5), Rs232("RS-232 +-9 V", 9)}), "");
+  EXPECT_NE(Check(rs232, {Rs232("RS-232 +-12 V", 12)}).find("SCL high ended"), std::string::npos);
+  EXPECT_EQ(Check(Load("ttl.cir", "ebrilo_ttl"), {Logic("logic 3.3 V", 3.3), Logic("logic 5 V", 5)}),
+            "");
+  bit_delay_ = 6.25e-6;
+  EXPECT_EQ(Check(rs232, {Rs232("RS-232 +-12 V", 12)}), "");
 }
 
 // SDA's pull-up made too weak for the chip's pin and the diode on it: SDA

@@ -38,6 +38,11 @@ std::string Pwl(const std::string& name, const std::string& node, const Schedule
   std::ostringstream text;
   double now = level(schedule.steps.front());
   text << name << ' ' << node << " 0 PWL(0 " << Number(now);
+  // An edge that begins before the last one ended (a bit delay shorter than
+  // an RS-232 driver's swing) turns from where that one had got to.
+  double ramp_begin = 0;
+  double ramp_from = now;
+  double ramp_end = 0;
   int points = 1;
   for (const ScheduleStep& step : schedule.steps) {
     const double next = level(step);
@@ -45,12 +50,23 @@ std::string Pwl(const std::string& name, const std::string& node, const Schedule
       continue;
     }
     const double begin = step.time - advance;
-    text << ' ' << Number(begin) << ' ' << Number(now) << ' ' << Number(begin + ramp) << ' '
-         << Number(next);
+    double from = now;
+    if (begin < ramp_end) {
+      from = ramp_from + (now - ramp_from) * (begin - ramp_begin) / (ramp_end - ramp_begin);
+    } else if (points > 1) {
+      text << ' ' << Number(ramp_end) << ' ' << Number(now);
+    }
+    ramp_begin = begin;
+    ramp_from = from;
+    ramp_end = begin + ramp * std::abs(next - from) / std::abs(next - now);
+    text << ' ' << Number(begin) << ' ' << Number(from);
     now = next;
     if (++points % 4 == 0) {
       text << "\n+";
     }
+  }
+  if (points > 1) {
+    text << ' ' << Number(ramp_end) << ' ' << Number(now);
   }
   text << ")\n";
   return text.str();
