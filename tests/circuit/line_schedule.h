@@ -50,8 +50,8 @@ struct ScheduleStep {
 
 struct Schedule {
   std::vector<ScheduleStep> steps;
-  double end = 0;  // the circuit simulation runs this long
-  double bit_delay = kBitDelay;
+  double end = 0;                // the circuit simulation runs this long
+  double bit_delay = kBitDelay;  // the grid's
 };
 
 // What a stretch of trace holds, to show that the stimulus covers what it
@@ -66,11 +66,10 @@ struct ScheduleCounts {
 
 // The circuit check, the probe and the first page write of a write run, then
 // the first read transaction of a read run up to and including data_bytes of
-// data, on a grid of bit_delay. released_when_dtr tells which DTR level
-// releases SDA (false with /D).
+// data. released_when_dtr tells which DTR level releases SDA (false with /D).
 // Throws std::runtime_error when the traces do not hold that much, or when
 // the chip's output cannot be told from them.
 Schedule BuildSchedule(const std::vector<TraceChange>& write_run,
                        const std::vector<TraceChange>& read_run, int data_bytes,
                        bool released_when_dtr, ScheduleCounts& write_counts,
-                       ScheduleCounts& read_counts, double bit_delay = kBitDelay);
+                       ScheduleCounts& read_counts);

@@ -38,37 +38,26 @@ std::string Pwl(const std::string& name, const std::string& node, const Schedule
   std::ostringstream text;
   double now = level(schedule.steps.front());
   text << name << ' ' << node << " 0 PWL(0 " << Number(now);
-  // An edge that begins before the last one ended (a bit delay shorter than
-  // an RS-232 driver's swing) turns from where that one had got to.
-  double ramp_begin = 0;
-  double ramp_from = now;
-  double ramp_end = 0;
   int points = 1;
+  // An edge that begins before the last one ended (a bit delay shorter than
+  // an RS-232 driver's swing) turns where that one had got to.
+  double end = 0;
   for (const ScheduleStep& step : schedule.steps) {
     const double next = level(step);
     if (next == now) {
       continue;
     }
     const double begin = step.time - advance;
-    double from = now;
-    if (begin < ramp_end) {
-      from = ramp_from + (now - ramp_from) * (begin - ramp_begin) / (ramp_end - ramp_begin);
-    } else if (points > 1) {
-      text << ' ' << Number(ramp_end) << ' ' << Number(now);
-    }
-    ramp_begin = begin;
-    ramp_from = from;
-    ramp_end = begin + ramp * std::abs(next - from) / std::abs(next - now);
-    text << ' ' << Number(begin) << ' ' << Number(from);
+    const double from = begin <= end ? now - (now - next) * (end - begin) / ramp : now;
+    text << (begin <= end || end == 0 ? "" : ' ' + Number(end) + ' ' + Number(now)) << ' '
+         << Number(begin) << ' ' << Number(from);
+    end = begin + ramp * std::abs(next - from) / std::abs(next - now);
     now = next;
     if (++points % 4 == 0) {
       text << "\n+";
     }
   }
-  if (points > 1) {
-    text << ' ' << Number(ramp_end) << ' ' << Number(now);
-  }
-  text << ")\n";
+  text << (end == 0 ? "" : ' ' + Number(end) + ' ' + Number(now)) << ")\n";
   return text.str();
 }
 
