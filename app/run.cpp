@@ -289,8 +289,9 @@ void ChooseClock(const RunOptions& options) {
   const BusCarrier carrier = CarrierOfPort();
   const Chip& chip = *current_chip;
   if (carrier == BusCarrier::kI2cAdapter && options.khz) {
-    Diagnostic("/KHZ: has no meaning on an I2C adapter, whose kernel driver sets its clock: "
-               "going on without it");
+    Diagnostic(
+        "/KHZ: has no meaning on an I2C adapter, whose kernel driver sets its clock: "
+        "going on without it");
   }
   if (!ChooseBusClock(carrier, chip.own_bit_delay, options.khz)) {
     Diagnostic("/KHZ:" + std::string(*options.khz) + ": " +

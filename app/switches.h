@@ -25,7 +25,6 @@ struct RunOptions {
   std::optional<std::string_view> address;
   bool list_chips = false;
   std::optional<std::string_view> khz;  // /KHZ:n as given, the last one
-
 };
 
 // arguments are argument 1 to the last. Each switch matches only as a whole

@@ -40,7 +40,6 @@ WholeRun VerifiedWrite(const std::string& work_dir, const std::string& chip, std
                 dump);
 }
 
-
 std::string Figures(const WholeRun& run) {
   return Seconds(run.start_to_prompt_s) + " (bus " +
          Seconds(run.start_to_prompt_s - run.opening_s) + "; wall time " + Seconds(run.wall_s) +
@@ -62,8 +61,8 @@ void BenchChipFamily(const std::string& work_dir) {
   TargetRow("Serial port: 24C64 (100 kHz)", VerifiedWrite(work_dir, "24C64", 8192, "COM1"),
             kSerial24C64Seconds);
   const WholeRun adapter = VerifiedWrite(work_dir, "24C512", 65536, "i2c-1");
-  AddRow("i2c-1: 24C512 (100 kHz)", adapter.done ? Figures(adapter) : "failed: " + adapter.err,
-         "", adapter.done ? "" : MetText(false));
+  AddRow("i2c-1: 24C512 (100 kHz)", adapter.done ? Figures(adapter) : "failed: " + adapter.err, "",
+         adapter.done ? "" : MetText(false));
   TargetRow("ch341a: 24C512 (400 kHz)", VerifiedWrite(work_dir, "24C512", 65536, "ch341a"),
             kProgrammer24C512Seconds);
   TargetRow("ch341a: 24C512 at /KHZ:100",

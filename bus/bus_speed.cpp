@@ -65,9 +65,10 @@ bool ChooseBusClock(BusCarrier carrier, bool own_bit_delay,
       break;
     case BusCarrier::kUsbProgrammer:
       bus_clock_khz = own_bit_delay ? kProgrammerOwnKhz : kProgrammerKhzDefault;
-      if (requested && (!khz || std::find(kProgrammerKhz.begin(), kProgrammerKhz.end(), *khz) ==
-                                    kProgrammerKhz.end() ||
-                        (own_bit_delay && *khz > kProgrammerOwnKhz))) {
+      if (requested &&
+          (!khz ||
+           std::find(kProgrammerKhz.begin(), kProgrammerKhz.end(), *khz) == kProgrammerKhz.end() ||
+           (own_bit_delay && *khz > kProgrammerOwnKhz))) {
         return false;
       }
       break;
@@ -102,14 +103,15 @@ std::string SlowerClockAdvice() {
   if (bus_carrier == BusCarrier::kSerialLines && bus_clock_khz > kOwnSerialKhz) {
     slower = std::max(static_cast<int>(bus_clock_khz) / 2, SerialLimit(true));
   } else if (bus_carrier == BusCarrier::kUsbProgrammer && bus_clock_khz > kProgrammerOwnKhz) {
-    slower = *(std::find(kProgrammerKhz.begin(), kProgrammerKhz.end(),
-                         static_cast<int>(bus_clock_khz)) -
-               1);
+    slower =
+        *(std::find(kProgrammerKhz.begin(), kProgrammerKhz.end(), static_cast<int>(bus_clock_khz)) -
+          1);
   }
   if (slower == 0) {
     return "";
   }
   return "the bus ran at " + std::to_string(static_cast<int>(bus_clock_khz)) +
-         " kHz: /KHZ:" + std::to_string(slower) + " runs it slower, which a long or poor "
+         " kHz: /KHZ:" + std::to_string(slower) +
+         " runs it slower, which a long or poor "
          "connection may need";
 }

@@ -53,8 +53,8 @@ constexpr std::uint8_t kWaitMs = 0x50;
 std::optional<std::uint64_t> write_answered;
 
 std::uint8_t SpeedCommand() {
-  const auto known = std::find(std::begin(kSpeedsKhz), std::end(kSpeedsKhz),
-                               static_cast<int>(bus_clock_khz));
+  const auto known =
+      std::find(std::begin(kSpeedsKhz), std::end(kSpeedsKhz), static_cast<int>(bus_clock_khz));
   const auto field = known == std::end(kSpeedsKhz) ? 1 : known - std::begin(kSpeedsKhz);
   return static_cast<std::uint8_t>(kSpeed | field);
 }
@@ -266,8 +266,10 @@ I2cResult Ch341aTransfer(std::span<const I2cMessage> messages, std::string& reas
   if (poll && write_answered) {
     const std::uint64_t elapsed = MicrosecondCount() - *write_answered + kRoundTripUs;
     if (elapsed < kUsualWriteCycleUs) {
-      packet.bytes.push_back(
-          static_cast<std::uint8_t>(kWaitMs | ((kUsualWriteCycleUs - elapsed + 999) / 1000)));
+      // Whole milliseconds, rounded up; the poll goes in the same packet.
+      const std::uint64_t wait_ms = (kUsualWriteCycleUs - elapsed + 999) / 1000;
+      packet.bytes.push_back(static_cast<std::uint8_t>(kWaitMs | wait_ms));
+      packet.base = packet.bytes.size();
     }
   }
   write_answered.reset();

@@ -161,18 +161,18 @@ std::vector<InFlight*> in_flight;
 
 void LIBUSB_CALL PacketTaken(libusb_transfer* transfer) {
   auto* packet = static_cast<InFlight*>(transfer->user_data);
-  if (transfer->status == LIBUSB_TRANSFER_COMPLETED && transfer->actual_length == transfer->length) {
+  if (transfer->status == LIBUSB_TRANSFER_COMPLETED &&
+      transfer->actual_length == transfer->length) {
     packet->state = 1;
     return;
   }
   packet->state = -1;
-  packet->reason =
-      transfer->status == LIBUSB_TRANSFER_COMPLETED
-          ? "it took " + std::to_string(transfer->actual_length) + " bytes of " +
-                std::to_string(transfer->length)
-      : transfer->status == LIBUSB_TRANSFER_NO_DEVICE ? Reason(LIBUSB_ERROR_NO_DEVICE)
-      : transfer->status == LIBUSB_TRANSFER_TIMED_OUT ? Reason(LIBUSB_ERROR_TIMEOUT)
-                                                      : Reason(LIBUSB_ERROR_IO);
+  packet->reason = transfer->status == LIBUSB_TRANSFER_COMPLETED
+                       ? "it took " + std::to_string(transfer->actual_length) + " bytes of " +
+                             std::to_string(transfer->length)
+                   : transfer->status == LIBUSB_TRANSFER_NO_DEVICE ? Reason(LIBUSB_ERROR_NO_DEVICE)
+                   : transfer->status == LIBUSB_TRANSFER_TIMED_OUT ? Reason(LIBUSB_ERROR_TIMEOUT)
+                                                                   : Reason(LIBUSB_ERROR_IO);
 }
 
 bool SubmitPacket(std::span<const std::uint8_t> packet, std::string& reason) {

@@ -109,8 +109,8 @@ void CalibrateDelay() {
 void SetBitDelay(double microseconds) {
   const double timed = measured_bit_delay > 0 ? measured_bit_delay : kBitDelayMicroseconds;
   const double passes = static_cast<double>(delay_count - 1) * microseconds / timed;
-  delay_count = static_cast<std::int32_t>(std::clamp<double>(
-      std::ceil(passes) + 1, 1, std::numeric_limits<std::int32_t>::max()));
+  delay_count = static_cast<std::int32_t>(
+      std::clamp<double>(std::ceil(passes) + 1, 1, std::numeric_limits<std::int32_t>::max()));
 }
 
 void BitDelay() {

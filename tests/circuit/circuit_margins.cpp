@@ -187,23 +187,21 @@ Margins Evaluate(const Waveforms& waves, const PortModel& port, const Schedule& 
   margins.held = kInfinity;
   margins.cts = kInfinity;
   margins.pins = kInfinity;
-  margins.phases = kInfinity;
   const double vcc = port.chip_vcc;
-  for (std::size_t row = 0, since = 0; row < waves.time.size(); ++row) {
-    const bool high = waves.scl[row] > 0.7 * vcc;
-    if ((high || waves.scl[row] < 0.3 * vcc) && high != (waves.scl[since] > 0.7 * vcc)) {
-      const double phase = waves.time[row] - waves.time[since] - (high ? 4.7e-6 : 4.0e-6);
-      margins.phases = since == 0 ? margins.phases : std::min(margins.phases, phase);
-      since = row;
-    }
-  }
-  if (margins.phases < 0) {
-    Fail(margins, Format("an SCL phase fell %.2f us short of 100 kHz", -margins.phases * 1e6));
-  }
   CheckLevels(waves, waves.scl, "SCL", &LineLevels::scl, schedule, vcc, margins);
   CheckLevels(waves, waves.sda, "SDA", &LineLevels::sda, schedule, vcc, margins);
   CheckHeld(waves, schedule, vcc, margins);
   CheckCts(waves, port, schedule, margins);
+  // SCL as the chip sees it, from one crossing of 0.7 or 0.3 VCC to the next.
+  for (std::size_t row = 0, since = 0; row < waves.time.size(); ++row) {
+    const bool high = waves.scl[row] > 0.7 * vcc;
+    if ((high || waves.scl[row] < 0.3 * vcc) && high != (waves.scl[since] > 0.7 * vcc)) {
+      if (since != 0 && waves.time[row] - waves.time[since] < (high ? 4.7e-6 : 4.0e-6)) {
+        Fail(margins, "SCL too short for 100 kHz at " + Milliseconds(waves.time[row]));
+      }
+      since = row;
+    }
+  }
   for (std::size_t row = 0; row < waves.time.size(); ++row) {
     for (const double volts : {waves.scl[row], waves.sda[row]}) {
       margins.pins = std::min({margins.pins, volts + 0.5, vcc + 0.5 - volts});
@@ -227,18 +225,16 @@ Margins Evaluate(const Waveforms& waves, const PortModel& port, const Schedule& 
 
 std::string MarginsHead() {
   return "| Port | Bus lines settle (10 us) | Bus level margin | SDA held while SCL high | "
-         "CTS margin at samples | SCL phases (4.0 us high, 4.7 us low) | Pin voltage margin | "
-         "Clamp current (1 mA) | "
+         "CTS margin at samples | Pin voltage margin | Clamp current (1 mA) | "
          "Supply current (5 mA) | Port output current (limit) |\n"
-         "|---|---|---|---|---|---|---|---|---|---|\n";
+         "|---|---|---|---|---|---|---|---|---|\n";
 }
 
 std::string MarginsRow(const std::string& name, const Margins& margins) {
   return "| " + name + " | " + Format("%.2f us", margins.settle * 1e6) + " | " +
          Format("%.2f V", margins.level) + " | " + Format("%.2f V", margins.held) + " | " +
-         Format("%.2f V", margins.cts) + " | " + Format("%.2f us", margins.phases * 1e6) + " | " +
-         Format("%.2f V", margins.pins) + " | " + Format("%.3f mA", margins.clamp * 1e3) + " | " +
-         Format("%.2f mA", margins.supply * 1e3) + " | " +
-         Format("%.2f mA", margins.port_output * 1e3) + " (" +
+         Format("%.2f V", margins.cts) + " | " + Format("%.2f V", margins.pins) + " | " +
+         Format("%.3f mA", margins.clamp * 1e3) + " | " + Format("%.2f mA", margins.supply * 1e3) +
+         " | " + Format("%.2f mA", margins.port_output * 1e3) + " (" +
          Format("%.2f mA", margins.port_output_limit * 1e3) + ") |\n";
 }

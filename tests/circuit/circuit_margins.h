@@ -25,9 +25,6 @@ struct Margins {
   // SDA at the chip while SCL is above 0.3 VCC, outside the START and STOP
   // edges: how far it stayed on its side of 0.7 or 0.3 VCC.
   double held = 0;
-  // SCL as the chip sees it, from one crossing of 0.7 or 0.3 VCC to the next:
-  // how far its phases outlast a 100 kHz bus's 4.0 us high and 4.7 us low.
-  double phases = 0;
   // CTS at the port, wherever the program may sample it: how far beyond the
   // receiver's thresholds (2.4 V and 0.8 V; logic-level: 0.7 and 0.3 of its
   // I/O voltage).

@@ -39,8 +39,7 @@ std::string Pwl(const std::string& name, const std::string& node, const Schedule
   double now = level(schedule.steps.front());
   text << name << ' ' << node << " 0 PWL(0 " << Number(now);
   int points = 1;
-  // An edge that begins before the last one ended (a bit delay shorter than
-  // an RS-232 driver's swing) turns where that one had got to.
+  // An edge that begins before the last one ended turns where that one got to.
   double end = 0;
   for (const ScheduleStep& step : schedule.steps) {
     const double next = level(step);

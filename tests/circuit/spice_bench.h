@@ -11,11 +11,10 @@
 
 // What drives the circuit's port side.
 struct PortModel {
-  std::string name;               // as the results show it, such as "RS-232 +-12 V"
-  bool rs232 = false;             // RS-232 levels; otherwise a logic-level adapter
-  double volts = 0;               // RS-232: the driver's swing (+-volts); logic: the I/O voltage
-  double chip_vcc = 0;            // the chip's and circuit's supply
-  double plain_bit_delay = 5e-6;  // what plain chips' bit delay it is proven at (100 kHz)
+  std::string name;     // as the results show it, such as "RS-232 +-12 V"
+  bool rs232 = false;   // RS-232 levels; otherwise a logic-level adapter
+  double volts = 0;     // RS-232: the driver's swing (+-volts); logic: the I/O voltage
+  double chip_vcc = 0;  // the chip's and circuit's supply
 };
 
 // RS-232: a driver of 300 ohms output resistance whose edges slew at 4 V/us,
