@@ -124,10 +124,8 @@ void PrintUsage() {
   ConsoleLine("                printed on it (AT24C02, 24LC256, M24C64...).");
   ConsoleLine("  /CHIP:?       List the chips: size, page, address bytes and pins.");
   ConsoleLine("  /ADDR:n       Levels of the chip's address pins A2 A1 A0, 0 to 7 (0).");
-  ConsoleLine("  /KHZ:n        Bus clock in kHz: on a serial port 1 to 100 (the 24RF08:");
-  ConsoleLine("                to 12), 100 by default (the 24RF08: 12.5); on a CH341A 20,");
-  ConsoleLine("                100, 400 or 750 (750 only for chips rated for 1 MHz), 400");
-  ConsoleLine("                by default (the 24RF08: 20 or 100, 100 by default).");
+  ConsoleLine("  /KHZ:n        Bus clock in kHz: serial port 1 to 100 (100; 24RF08 1 to 12),");
+  ConsoleLine("                CH341A 20, 100, 400 or 750 (400; 24RF08 20 or 100, 100).");
   ConsoleLine("  /P /R         Show the APP registers and the access protection they set.");
   ConsoleLine("");
   ConsoleLine("Please report any bug to: ebrilo-bugs@example.org");

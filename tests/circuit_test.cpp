@@ -174,7 +174,7 @@ class CircuitTest : public ScratchDirectory {
 };
 
 // The RS-232 design at a weak transceiver's, a medium and a mainboard port's
-// swing; plain chips (the same primitives) at 100 kHz to +-9 V, 80 kHz at +-12 V.
+// swing.
 TEST_F(CircuitTest, Rs232DesignHoldsAtEveryDriver) {
   const Design design = Load("rs232.cir", "ebrilo_rs232");
   EXPECT_EQ(Check(design, {Rs232("RS-232 +-5.5 V", 5.5), Rs232("RS-232 +-9 V", 9),

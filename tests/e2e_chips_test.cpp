@@ -54,8 +54,7 @@ TEST_P(ChipRun, WrittenVerifiedAndReadBackAtItsPins) {
       << lost.err;
 }
 
-// /KHZ: refused with the values allowed before the bus opens, or noted on an I2C adapter; a
-// reread above the 24RF08's speed names a slower /KHZ:; a plain chip's SCL phases last 4.7 us.
+// /KHZ: refused before the bus opens or noted; a reread names a slower one; SCL phases >= 4.7 us.
 TEST_P(ChipRun, BusClock) {
   const char* rows[][5] = {{"", "24C02", "/KHZ:50 runs", "/KHZ:100 runs", ""},
                            {"/KHZ:400", "24C02", "1 to 100", "/KHZ:100 runs", "has no meaning"},
