@@ -64,7 +64,6 @@ void CalibrateDelayChecked() {
   for (int attempt = 0; attempt <= kRecalibrations; ++attempt) {
     CalibrateDelay();
     const double measured = MeasureBitDelay();
-    measured_bit_delay = measured;
     // A tick counter that did not move tells nothing: the count stands.
     if (measured == 0 || measured >= kShortestBitDelayMicroseconds) {
       return;
@@ -75,5 +74,4 @@ void CalibrateDelayChecked() {
     }
   }
   delay_count = best_count;
-  measured_bit_delay = best;
 }

@@ -8,7 +8,6 @@
 #include "platform/platform.h"
 
 std::int32_t delay_count = 0;
-double measured_bit_delay = 0;
 
 namespace {
 
@@ -25,6 +24,13 @@ constexpr std::uint32_t kMinimumTrialMs = 300;
 // ... or once a trial reaches this many passes, which no real machine makes in
 // 300 ms: it keeps a tick counter that never advances from stalling start-up.
 constexpr std::int64_t kMaximumTrialPasses = std::int64_t{1} << 31;
+
+// A shorter bit delay is timed in stretches of this many delays, long
+// against the microsecond clock's step and short enough that most pass
+// undisturbed, this many stretches a round, in at most this many rounds.
+constexpr int kTimedStretch = 100;
+constexpr int kTimedStretches = 50;
+constexpr int kTimingRounds = 3;
 
 // The post-write wait ends once more than this many milliseconds have passed.
 constexpr std::uint32_t kSettleMs = 50;
@@ -105,12 +111,31 @@ void CalibrateDelay() {
 }
 
 // Calibration's count is one more than the busy passes it measured in 40 µs
-// (the single pass of its overhead loop); only the measured passes scale.
+// (the single pass of its overhead loop); only the passes scale, rounded up.
+std::int32_t ScaledCount(std::int32_t count, double factor) {
+  return static_cast<std::int32_t>(
+      std::clamp<double>(std::ceil(static_cast<double>(count - 1) * factor) + 1, 1,
+                         std::numeric_limits<std::int32_t>::max()));
+}
+
 void SetBitDelay(double microseconds) {
-  const double timed = measured_bit_delay > 0 ? measured_bit_delay : kBitDelayMicroseconds;
-  const double passes = static_cast<double>(delay_count - 1) * microseconds / timed;
-  delay_count = static_cast<std::int32_t>(
-      std::clamp<double>(std::ceil(passes) + 1, 1, std::numeric_limits<std::int32_t>::max()));
+  delay_count = ScaledCount(delay_count, microseconds / kBitDelayMicroseconds);
+  const double stretch = kTimedStretch * microseconds;
+  for (int round = 0; round < kTimingRounds; ++round) {
+    std::uint64_t shortest = std::numeric_limits<std::uint64_t>::max();
+    for (int sample = 0; sample < kTimedStretches; ++sample) {
+      const std::uint64_t started = MicrosecondCount();
+      for (int delay = 0; delay < kTimedStretch; ++delay) {
+        BitDelay();
+      }
+      shortest = std::min(shortest, MicrosecondCount() - started);
+    }
+    if (static_cast<double>(shortest) >= stretch) {
+      return;
+    }
+    delay_count = ScaledCount(delay_count,
+                              stretch / static_cast<double>(std::max<std::uint64_t>(shortest, 1)));
+  }
 }
 
 void BitDelay() {

@@ -13,16 +13,12 @@ extern std::int32_t delay_count;
 // The bit delay calibration aims at, in microseconds: the 24RF08's.
 inline constexpr double kCalibratedBitDelayMicroseconds = 40.0;
 
-// What CalibrateDelayChecked's check timed the bit delay of the count it
-// kept at, in microseconds (the fastest stretch, which nothing slowed); 0
-// when it could not tell.
-extern double measured_bit_delay;
-
-// Scales delay_count to a bit delay of about microseconds, by the length
-// the check timed its delays at (40 µs where it could not tell), rounding
-// up so that no delay comes out shorter than asked. Calibration may keep a
-// count up to 10 % short of 40 µs; a shorter delay has less time to spare,
-// and gets its length from what the check found.
+// Scales delay_count from the calibrated 40 µs to a bit delay of about
+// microseconds, then times it on the microsecond clock and lengthens it
+// until no stretch of delays comes out shorter than asked: calibration may
+// keep a count up to 10 % short of 40 µs, and a delay of 5 µs has no such
+// room to spare. Interference only lengthens a stretch, so the shortest one
+// shows what the delay really takes.
 void SetBitDelay(double microseconds);
 
 // Measures the busy loop against the tick counter and sets delay_count.
