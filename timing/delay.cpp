@@ -25,10 +25,10 @@ constexpr std::uint32_t kMinimumTrialMs = 300;
 // 300 ms: it keeps a tick counter that never advances from stalling start-up.
 constexpr std::int64_t kMaximumTrialPasses = std::int64_t{1} << 31;
 
-// A shorter bit delay is timed in stretches of this many delays, long
+// A scaled bit delay is timed in stretches of delays about this long, long
 // against the microsecond clock's step and short enough that most pass
 // undisturbed, this many stretches a round, in at most this many rounds.
-constexpr int kTimedStretch = 100;
+constexpr double kStretchMicroseconds = 500.0;
 constexpr int kTimedStretches = 50;
 constexpr int kTimingRounds = 3;
 
@@ -120,21 +120,23 @@ std::int32_t ScaledCount(std::int32_t count, double factor) {
 
 void SetBitDelay(double microseconds) {
   delay_count = ScaledCount(delay_count, microseconds / kBitDelayMicroseconds);
-  const double stretch = kTimedStretch * microseconds;
+  const int delays = static_cast<int>(std::ceil(kStretchMicroseconds / microseconds));
+  const double stretch = delays * microseconds;
   for (int round = 0; round < kTimingRounds; ++round) {
     std::uint64_t shortest = std::numeric_limits<std::uint64_t>::max();
     for (int sample = 0; sample < kTimedStretches; ++sample) {
       const std::uint64_t started = MicrosecondCount();
-      for (int delay = 0; delay < kTimedStretch; ++delay) {
+      for (int delay = 0; delay < delays; ++delay) {
         BitDelay();
       }
       shortest = std::min(shortest, MicrosecondCount() - started);
     }
-    if (static_cast<double>(shortest) >= stretch) {
+    // A clock that did not move tells nothing; one that jumped is not
+    // believed beyond doubling the delay a round.
+    if (shortest == 0 || static_cast<double>(shortest) >= stretch) {
       return;
     }
-    delay_count = ScaledCount(delay_count,
-                              stretch / static_cast<double>(std::max<std::uint64_t>(shortest, 1)));
+    delay_count = ScaledCount(delay_count, std::min(stretch / static_cast<double>(shortest), 2.0));
   }
 }
 
