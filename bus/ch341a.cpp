@@ -71,8 +71,7 @@ struct AnswerByte {
 // in between (their answers queue up in the programmer, in order), the one
 // being filled last, and the answers' bytes in the order they come. Each
 // wait for answers is a USB round trip, about 1 ms: a batch costs one
-// whatever its packets, where a wait after every packet made a 24C512's
-// 128-byte page nine round trips.
+// whatever its packets, such as the nine of a 24C512's 128-byte page.
 struct Packet {
   std::vector<std::vector<std::uint8_t>> sent;  // filled, not yet sent
   std::vector<std::uint8_t> bytes;
