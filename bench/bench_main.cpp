@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
   if (section("24Cxx family")) {
     BenchChipFamily(work_dir.string());
   }
-  if (section("compare and update")) {
+  if (section("Compare and update")) {
     BenchUpdates(work_dir.string());
   }
   AddSection("Machine");

@@ -42,6 +42,14 @@ std::string MakeOldContents(const std::string& work_dir, const Carrier& carrier,
   return path;
 }
 
+// The run's time on the bus, from the port's opening to its last line
+// change: what the job itself costs. The start-up before it (on the serial
+// port the bit delay's calibration, a second or more) is the same for every
+// job, and would hide how much less a compare or an update does.
+double Bus(const WholeRun& run) {
+  return run.start_to_prompt_s - run.opening_s;
+}
+
 // The fastest of runs runs of one job. On the serial port the bus is timed
 // by busy loops, and other work on the machine only ever makes a run slower:
 // the fastest is the nearest to what the job itself takes. /R leaves its
@@ -55,8 +63,7 @@ WholeRun Fastest(int runs, const std::string& work_dir, const std::string& name,
       std::filesystem::remove(made);
     }
     const WholeRun this_run = RunJob(work_dir, name, job, port, sim, dump);
-    if (run == 0 || !this_run.done ||
-        (fastest.done && this_run.start_to_prompt_s < fastest.start_to_prompt_s)) {
+    if (run == 0 || !this_run.done || (fastest.done && Bus(this_run) < Bus(fastest))) {
       fastest = this_run;
     }
     if (!fastest.done) {
@@ -66,9 +73,9 @@ WholeRun Fastest(int runs, const std::string& work_dir, const std::string& name,
   return fastest;
 }
 
-std::string Ratio(const WholeRun& run, const WholeRun& whole) {
-  return Seconds(run.start_to_prompt_s) + ", " +
-         Fixed(run.start_to_prompt_s / whole.start_to_prompt_s, 2);
+// "bus 2.034 s (run 5.796 s)".
+std::string Figures(const WholeRun& run) {
+  return "bus " + Seconds(Bus(run)) + " (run " + Seconds(run.start_to_prompt_s) + ")";
 }
 
 void AddRatioRow(const std::string& measure, const WholeRun& run, const WholeRun& whole,
@@ -77,14 +84,15 @@ void AddRatioRow(const std::string& measure, const WholeRun& run, const WholeRun
     AddRow(measure, "failed: " + run.err + whole.err, "", MetText(false));
     return;
   }
-  const double ratio = run.start_to_prompt_s / whole.start_to_prompt_s;
-  AddRow(measure, Ratio(run, whole), "≤ " + Fixed(most, 2), MetText(ratio <= most));
+  const double ratio = Bus(run) / Bus(whole);
+  AddRow(measure, Figures(run) + ", " + Fixed(ratio, 2), "≤ " + Fixed(most, 2),
+         MetText(ratio <= most));
 }
 
 }  // namespace
 
 void BenchUpdates(const std::string& work_dir) {
-  AddSection("Compare (/C) and update (/U /F /V), start to prompt, simulated time");
+  AddSection("Compare and update (/C, /U /F /V), bus time, simulated clock");
   const Carrier carriers[] = {{"COM1", "24C64", 8192, 32, 0.55},
                               {"i2c-1", "24C512", 65536, 128, 0.45},
                               {"ch341a", "24C512", 65536, 128, 0.35}};
@@ -95,12 +103,12 @@ void BenchUpdates(const std::string& work_dir) {
     const std::string name = "update-" + carrier.chip + "-" + carrier.port;
     const std::string job = Quoted(dump) + " /CHIP:" + carrier.chip;
     const std::string head = carrier.port + ", " + carrier.chip + ": ";
-    // The serial port's runs take real time, and the fastest of two is kept.
-    const int runs = carrier.port == "COM1" ? 2 : 1;
+    // The serial port's runs take real time, and the fastest of three is kept.
+    const int runs = carrier.port == "COM1" ? 3 : 1;
     const WholeRun whole = Fastest(runs, work_dir, name + "-write", job + " /F /V", carrier.port,
                                    sim + ";load=" + old, dump);
     AddRow(head + "/F /V of a chip 4 pages off the dump",
-           whole.done ? Seconds(whole.start_to_prompt_s) : "failed: " + whole.err, "",
+           whole.done ? Figures(whole) : "failed: " + whole.err, "",
            whole.done ? "" : MetText(false));
     AddRatioRow(head + "/U /F /V of it, and its ratio",
                 Fastest(runs, work_dir, name + "-4", job + " /U /F /V", carrier.port,
