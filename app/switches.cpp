@@ -19,6 +19,7 @@ bool HasSwitch(std::span<const std::string_view> arguments, std::string_view upp
 constexpr std::string_view kPortKeyword = "/PORT:";
 constexpr std::string_view kChipKeyword = "/CHIP:";
 constexpr std::string_view kAddressKeyword = "/ADDR:";
+constexpr std::string_view kClockKeyword = "/KHZ:";
 
 // A switch with a value: keyword (upper case) in any case, then the value.
 bool HasKeyword(std::string_view argument, std::string_view keyword) {
@@ -40,6 +41,8 @@ RunOptions ParseSwitches(std::span<const std::string_view> arguments) {
   options.fast_writes = HasSwitch(arguments, "/F", "/f");
   options.read_chip = HasSwitch(arguments, "/R", "/r");
   options.verify = HasSwitch(arguments, "/V", "/v");
+  options.compare = HasSwitch(arguments, "/C", "/c");
+  options.update = HasSwitch(arguments, "/U", "/u");
   options.bus.invert_scl = HasSwitch(arguments, "/X", "/x");
   options.bus.invert_sda_out = HasSwitch(arguments, "/D", "/d");
   options.bus.invert_sda_in = HasSwitch(arguments, "/I", "/i");
@@ -51,6 +54,8 @@ RunOptions ParseSwitches(std::span<const std::string_view> arguments) {
       options.chip = argument.substr(kChipKeyword.size());
     } else if (HasKeyword(argument, kAddressKeyword)) {
       options.address = argument.substr(kAddressKeyword.size());
+    } else if (HasKeyword(argument, kClockKeyword)) {
+      options.khz = argument.substr(kClockKeyword.size());
     }
   }
   options.list_ports = options.port == "?";
@@ -59,11 +64,11 @@ RunOptions ParseSwitches(std::span<const std::string_view> arguments) {
 }
 
 bool IsSwitch(std::string_view argument) {
-  constexpr std::string_view kLetters = "PpBbEeFfRrVvXxDdIi";
+  constexpr std::string_view kLetters = "PpBbEeFfRrVvCcUuXxDdIi";
   return (argument.size() == 2 && argument[0] == '/' &&
           kLetters.find(argument[1]) != std::string_view::npos) ||
          HasKeyword(argument, kPortKeyword) || HasKeyword(argument, kChipKeyword) ||
-         HasKeyword(argument, kAddressKeyword);
+         HasKeyword(argument, kAddressKeyword) || HasKeyword(argument, kClockKeyword);
 }
 
 void ReportIgnoredSwitches(std::span<const std::string_view> arguments) {
@@ -108,6 +113,8 @@ void PrintUsage() {
   ConsoleLine("  /F            Fast writes: poll the eeprom for the end of each write cycle.");
   ConsoleLine("  /R            Read the eeprom into the file instead of writing it.");
   ConsoleLine("  /V            Verify: read the eeprom back and compare (with /R: read again).");
+  ConsoleLine("  /C            Compare the eeprom with the file, writing nothing (/P /C: APP).");
+  ConsoleLine("  /U            Update: read first, write only what differs from the file.");
   ConsoleLine("  /X            Invert SCL. Default is direct.");
   ConsoleLine("  /D            Invert SDA-Out. Default is direct.");
   ConsoleLine("  /I            Invert SDA-In. Default is direct.");
@@ -122,6 +129,8 @@ void PrintUsage() {
   ConsoleLine("                M24C64, AT24CM02, 24LC1025...).");
   ConsoleLine("  /CHIP:?       List the chips: size, page, address bytes and pins.");
   ConsoleLine("  /ADDR:n       Levels of the chip's address pins A2 A1 A0, 0 to 7 (0).");
+  ConsoleLine("  /KHZ:n        Bus clock in kHz: serial port 1 to 100 (100; 24RF08 1 to 12),");
+  ConsoleLine("                CH341A 20, 100, 400 or 750 (400; 24RF08 20 or 100, 100).");
   ConsoleLine("  /P /R         Show the APP registers and the access protection they set.");
   ConsoleLine("");
   ConsoleLine("Please report any bug to: ebrilo-bugs@example.org");

@@ -6,6 +6,10 @@
 // beside its 24C512.
 #pragma once
 
+#include <cstddef>
 #include <string>
+
+// A dump of size random bytes for the chip, in the runs' folder: its path.
+std::string MakeDump(const std::string& work_dir, const std::string& chip, std::size_t size);
 
 void BenchChipFamily(const std::string& work_dir);

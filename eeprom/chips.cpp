@@ -16,23 +16,22 @@ namespace {
 // 24xx1025 and 24xx515 in A2's place, and those two read on only inside
 // each half of the chip.
 constexpr std::array kChips = {
-    // name, bytes, page, address bytes, device, pins, block bits, address
-    // pins, APP page, read unit, block place
-    Chip{"24RF08", 1024, 16, 1, 0x54, 0b000, 2, false, true, 128, 0},
-    Chip{"24C01", 128, 8, 1, 0x50, 0b111, 0, true, false, 0, 0},
-    Chip{"24C02", 256, 8, 1, 0x50, 0b111, 0, true, false, 0, 0},
-    Chip{"24C04", 512, 16, 1, 0x50, 0b110, 1, true, false, 0, 0},
-    Chip{"24C08", 1024, 16, 1, 0x50, 0b100, 2, true, false, 0, 0},
-    Chip{"24C16", 2048, 16, 1, 0x50, 0b000, 3, true, false, 0, 0},
-    Chip{"24C32", 4096, 32, 2, 0x50, 0b111, 0, true, false, 0, 0},
-    Chip{"24C64", 8192, 32, 2, 0x50, 0b111, 0, true, false, 0, 0},
-    Chip{"24C128", 16384, 64, 2, 0x50, 0b111, 0, true, false, 0, 0},
-    Chip{"24C256", 32768, 64, 2, 0x50, 0b111, 0, true, false, 0, 0},
-    Chip{"24C512", 65536, 128, 2, 0x50, 0b111, 0, true, false, 0, 0},
-    Chip{"24M01", 131072, 256, 2, 0x50, 0b110, 1, true, false, 0, 0},
-    Chip{"24M02", 262144, 256, 2, 0x50, 0b100, 2, true, false, 0, 0},
-    Chip{"24C1025", 131072, 128, 2, 0x50, 0b011, 1, true, false, 65536, 2},
-    Chip{"24C515", 65536, 64, 2, 0x50, 0b011, 1, true, false, 32768, 2},
+    Chip{"24RF08", 1024, 16, 1, 0x54, 0b000, 2, false, true, 128, true},
+    Chip{"24C01", 128, 8, 1, 0x50, 0b111, 0, true, false, 0},
+    Chip{"24C02", 256, 8, 1, 0x50, 0b111, 0, true, false, 0},
+    Chip{"24C04", 512, 16, 1, 0x50, 0b110, 1, true, false, 0},
+    Chip{"24C08", 1024, 16, 1, 0x50, 0b100, 2, true, false, 0},
+    Chip{"24C16", 2048, 16, 1, 0x50, 0b000, 3, true, false, 0},
+    Chip{"24C32", 4096, 32, 2, 0x50, 0b111, 0, true, false, 0},
+    Chip{"24C64", 8192, 32, 2, 0x50, 0b111, 0, true, false, 0},
+    Chip{"24C128", 16384, 64, 2, 0x50, 0b111, 0, true, false, 0},
+    Chip{"24C256", 32768, 64, 2, 0x50, 0b111, 0, true, false, 0},
+    Chip{"24C512", 65536, 128, 2, 0x50, 0b111, 0, true, false, 0},
+    Chip{"24M01", 131072, 256, 2, 0x50, 0b110, 1, true, false, 0},
+    Chip{"24M02", 262144, 256, 2, 0x50, 0b100, 2, true, false, 0},
+    // Pin 3 tied high, the block bit in its place (block place 2).
+    Chip{"24C1025", 131072, 128, 2, 0x50, 0b011, 1, true, false, 65536, false, 2},
+    Chip{"24C515", 65536, 64, 2, 0x50, 0b011, 1, true, false, 32768, false, 2},
 };
 
 // The run of letters (or digits) in text from at (at most its size) on.

@@ -34,11 +34,17 @@ struct Chip {
   // and 24xx515 inside each half of the chip. 0 where it runs on through
   // the whole array, as on the other plain chips.
   std::uint32_t read_unit;
+  // The serial port's bit delay: 40 µs, the 24RF08's own, where the chip's
+  // datasheets give no clock for it; the plain chips all take the 100 kHz
+  // of the bus's standard mode, and on the CH341A most take 400 kHz. A
+  // chip held to its own bit delay is clocked at 100 kHz through the
+  // programmer, and /KHZ: may only slow it.
+  bool own_bit_delay = false;
   // Where the block bits lie among the three bits after 1010: from A0's
   // place up (0), or in A2's place (2), where the 24xx1025 and 24xx515 have
   // their B0 bit. A chip with its block bit there has no A2 input: its pin 3
   // must be tied to VCC, or the chip does not work at all.
-  int block_place;
+  int block_place = 0;
 };
 
 // The APP page's 7-bit address, on a chip that has one.
