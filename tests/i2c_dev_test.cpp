@@ -5,7 +5,6 @@
 // program never sees this machine's own I2C buses.
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "sim/sim.h"
 #include "tests/e2e/emulated_run.h"
@@ -51,13 +50,13 @@ TEST_F(I2cDevRun, ListsThenWritesAndReadsThroughI2cDev) {
   EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("copy.bin"), image);
 }
 
-// A kernel driver bound at any of the chip's addresses, as sysfs links it:
-// the adapter is not used, and standard error names the driver and how to
-// unbind it (status 4).
+// A kernel driver bound at the chip's address, as sysfs links it: the
+// adapter is not used, and standard error names the driver and how to
+// unbind it (status 4). Any of the chip's addresses counts.
 TEST_F(I2cDevRun, DriverOnTheChipKeepsTheAdapterUnused) {
   for (const auto& [chip, addresses] :
-       {std::pair{"24RF08", std::vector{0x54u, 0x55u, 0x56u, 0x57u, 0x5Cu}},
-        {"24C16", std::vector{0x50u, 0x51u, 0x52u, 0x53u, 0x54u, 0x55u, 0x56u, 0x57u}}}) {
+       {std::pair{"/CHIP:24RF08", std::vector{0x54u, 0x55u, 0x56u, 0x57u, 0x5Cu}},
+        {"/CHIP:24C16", std::vector{0x50u, 0x51u, 0x52u, 0x53u, 0x54u, 0x55u, 0x56u, 0x57u}}}) {
     for (const unsigned address : addresses) {
       char line[256];
       std::snprintf(line, sizeof(line),
@@ -65,8 +64,7 @@ TEST_F(I2cDevRun, DriverOnTheChipKeepsTheAdapterUnused) {
                     "(1-%04x), which may write the chip too; unbind it with: echo 1-%04x | sudo "
                     "tee /sys/bus/i2c/drivers/at24/unbind\r\n",
                     address, address, address);
-      const ProgramRun run =
-          RunOn({"at24", address}, {"copy.bin", "/R", "/PORT:i2c-1", std::string("/CHIP:") + chip});
+      const ProgramRun run = RunOn({"at24", address}, {"copy.bin", "/R", "/PORT:i2c-1", chip});
       EXPECT_EQ(run.err, line);
       EXPECT_EQ(run.status, 4);
     }

@@ -122,7 +122,7 @@ void OnConnected(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer) {
   connected = I2cAdapterOpen(kNode);
 }
 
-// The driver's link as sysfs has it on the chip's client, such as 1-0054.
+// The driver's link as sysfs has it on the chip's client, 1-0054.
 void BindDriver(const std::string& driver, unsigned address) {
   namespace fs = std::filesystem;
   gchar* root = umockdev_testbed_get_root_dir(testbed);
