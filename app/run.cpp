@@ -11,6 +11,7 @@
 #include "app/switches.h"
 #include "bus/serial_lines.h"
 #include "bus/transfer.h"
+#include "eeprom/chip_check.h"
 #include "eeprom/chip_search.h"
 #include "eeprom/chips.h"
 #include "eeprom/image_file.h"
@@ -45,6 +46,7 @@ void WriteImage(const RunOptions& options, const char* file_name) {
   }
   LoadImage(file_name);
   OpenChip();
+  CheckChip(true);
   ConsoleLine("");
   // The writers cover the whole chip, 0 to its last address.
   const int last = static_cast<int>(eeprom_image.size()) - 1;
@@ -66,7 +68,9 @@ void WriteImage(const RunOptions& options, const char* file_name) {
   // makes the write count as failed whatever /E says.
   if (options.verify) {
     ConsoleLine("Verifying eeprom...");
-    if (!VerifyImage(eeprom_image)) {
+    EepromImage found;
+    if (!VerifyImage(eeprom_image, &found)) {
+      ExplainFailedVerify(found);
       ExplainRefusals(true);
       CloseBus();
       ReportError(ErrorCode::WriteFailed, true);
@@ -92,6 +96,7 @@ void ReadIntoFile(const RunOptions& options, const char* file_name) {
     ReportError(ErrorCode::OutputFailed, true);
   }
   OpenChip();
+  CheckChip(false);
   ConsoleLine("");
   ConsoleLine("Reading eeprom...");
   eeprom_image.assign(current_chip->size, 0);
@@ -106,6 +111,7 @@ void ReadIntoFile(const RunOptions& options, const char* file_name) {
     DiscardOutputFile();
     ReportError(ErrorCode::ReadFailed, true);
   }
+  TellRepeats(eeprom_image);
   if (!PublishOutputFile(eeprom_image)) {
     CloseBus();
     DiscardOutputFile();

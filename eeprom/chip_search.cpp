@@ -91,20 +91,27 @@ void TellOthers(unsigned answers, std::vector<std::string>& lines) {
 }
 
 // Looks at the family's addresses but the one probed: one line for each
-// chip that answers, with what to type.
-std::vector<std::string> WhatAnswers() {
+// chip that answers, with what to type. When a chip answered the probe but
+// is not the current chip (answered), the one probed counts among the
+// answers, the current chip at other pins is no choice, and there is
+// nothing to add unless another address answers too.
+std::vector<std::string> WhatAnswers(bool answered) {
   std::vector<std::string> lines;
   // A bus that acknowledges everything tells nothing.
   if (ProbeTransaction(kNobodyControlByte)) {
     return lines;
   }
-  unsigned answers = 0;
+  const unsigned probed = 1u << (chip_addresses.front() - kFamilyAddress);
+  unsigned answers = answered ? probed : 0;
   for (int pins = 0; pins < kFamilyAddresses; ++pins) {
     const auto address = static_cast<std::uint8_t>(kFamilyAddress + pins);
     if (address != chip_addresses.front() &&
         ProbeTransaction(static_cast<std::uint8_t>(address << 1))) {
       answers |= 1u << pins;
     }
+  }
+  if (answered && answers == probed) {
+    return lines;
   }
   const Chip& chip = *current_chip;
   // A 24RF08 answers where a 24C08 with A2 high does, and also at its APP
@@ -122,7 +129,7 @@ std::vector<std::string> WhatAnswers() {
   std::vector<int> fits;
   const unsigned found = answers;
   bool pairs = false;
-  for (int pins = 0; pins < kFamilyAddresses; ++pins) {
+  for (int pins = 0; pins < kFamilyAddresses && !answered; ++pins) {
     const unsigned footprint = Footprint(chip, pins);
     if (PinsFit(chip, pins) && (answers & footprint) == footprint) {
       pairs = pairs || (chip.block_bits == 0 && pins % 2 == 1 && (found >> (pins - 1) & 1) != 0);
@@ -146,5 +153,9 @@ void OpenChip() {
   if (OpenBus()) {
     return;
   }
-  ReportChipMissing(WhatAnswers());
+  ReportChipMissing(WhatAnswers(false));
+}
+
+std::vector<std::string> WhatElseAnswers() {
+  return WhatAnswers(true);
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bus/transfer.h"
@@ -99,8 +100,6 @@ bool Agree(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b, std
   return std::equal(a.begin(), a.end(), b.begin(),
                     [mask](std::uint8_t x, std::uint8_t y) { return ((x ^ y) & mask) == 0; });
 }
-
-enum class UnitRead { kAgreed, kNeverAgreed, kFailed };
 
 // Reads a unit with read (one transaction into the bytes it is given, false
 // when it failed) until two reads agree in the bits of mask, and leaves the
@@ -209,9 +208,25 @@ bool ReadImage(EepromImage& image) {
   return ReadBlocks(image, nullptr);
 }
 
-bool VerifyImage(const EepromImage& image) {
-  EepromImage found(image.size());
-  return ReadBlocks(found, &image) && ListDifferences(image, found) == 0;
+bool VerifyImage(const EepromImage& image, EepromImage* found) {
+  EepromImage read_back(image.size());
+  if (!ReadBlocks(read_back, &image)) {
+    return false;
+  }
+  const bool same = ListDifferences(image, read_back) == 0;
+  if (found != nullptr) {
+    *found = std::move(read_back);
+  }
+  return same;
+}
+
+UnitRead ReadBytesAgreed(std::uint32_t start, std::span<std::uint8_t> bytes, bool& reread) {
+  const std::size_t noted = rereads.size();
+  const UnitRead result = ReadUntilAgreed(
+      bytes, 0xFF, nullptr, UnitName(start, bytes.size()),
+      [start](std::span<std::uint8_t> read) { return ReadEepromBytes(start, read); });
+  reread = rereads.size() > noted;
+  return result;
 }
 
 void TellRereads() {

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "eeprom/image_file.h"
 
@@ -34,8 +35,19 @@ bool ReadImage(EepromImage& image);
 // Reads the whole chip again and compares it with image: true only when the
 // read succeeded and the chip holds image exactly. A block that reads as
 // image is taken on that one read; one that does not is read again until two
-// reads agree, and what they agree on is compared.
-bool VerifyImage(const EepromImage& image);
+// reads agree, and what they agree on is compared. Given found, leaves there
+// what the chip was found to hold, once the whole chip was read.
+bool VerifyImage(const EepromImage& image, EepromImage* found = nullptr);
+
+// How a unit read until two reads agree ended.
+enum class UnitRead { kAgreed, kNeverAgreed, kFailed };
+
+// Reads bytes.size() bytes from start on (one random read each, as
+// ReadEepromBytes does) until two reads agree, as every unit of the jobs is
+// read, and leaves the latest in bytes. Stops at a failed transaction. A
+// read that needed more than two is noted for TellRereads under the
+// addresses it covers, and sets reread. No line of its own on the console.
+UnitRead ReadBytesAgreed(std::uint32_t start, std::span<std::uint8_t> bytes, bool& reread);
 
 // Reads APP registers 0 to 9 back, one register per transaction: true only
 // when each read succeeded and each register holds what the APP reset writes

@@ -28,6 +28,14 @@
 //   a random read) moves to a block.
 // - Address pins that a chip uses as block bits are not connected inside, so
 //   however the board straps them, the chip answers on every block address.
+// - A program that takes the chip for another (a wrong chip name) gets what
+//   the chip does with the bytes, nothing kinder. Given two address bytes, a
+//   chip of one takes the second as a data byte: a write stores it and the
+//   data in the wrong page, and a random read starts one byte after the high
+//   byte, since the counter moves on with every byte taken. Given one, a
+//   chip of two takes it as the high byte and keeps the low byte of its last
+//   access. A smaller chip with the same address bytes ignores the top bits,
+//   so it reads as its contents repeated and a write leaves the last copy.
 //
 // The 24RF08 is, on this side, a 24C08 whose A2 is tied high inside (it
 // answers at 0x54-0x57) with the APP register page and the ID page behind it
@@ -309,6 +317,15 @@ bool AcceptAddressByte() {
   }
   if (byte_number < 1 + chip->address_bytes) {
     address_high = shift;
+    // A chip given only this byte of its two (a program that takes it for a
+    // chip of one address byte) reads on from an address no datasheet
+    // defines. Microchip's models take the byte as the high one and keep the
+    // low byte of the last access; so does this one, which makes two reads
+    // "at the same address" start at different places.
+    if (!at_app) {
+      data_counter = static_cast<decltype(data_counter)>(
+          ((data_counter & ~0xFF00u) | unsigned{shift} << 8) & DataMask());
+    }
     return true;
   }
   unsigned address = 0;
@@ -350,6 +367,13 @@ bool AcceptDataByte() {
   page[page_offset] = shift;
   page_marks.set(page_offset);
   page_offset = (page_offset + 1) & PageMask();
+  // The address counter moves on with each byte taken, inside the page, and
+  // stays there whether a STOP stores the page or a repeated START abandons
+  // it: a chip of one address byte given two takes the low one as data, and
+  // the read that follows starts one byte after the high one.
+  if (!page_at_app) {
+    data_counter = static_cast<decltype(data_counter)>(page_base + page_offset);
+  }
   return true;
 }
 
@@ -391,7 +415,8 @@ void StoreAppByte(unsigned word, std::uint8_t value) {
 }
 
 // With its write-protect pin high the chip still acknowledges every byte and
-// moves its address counter, but starts no write cycle and stores nothing.
+// moves its address counter (as it takes them), but starts no write cycle
+// and stores nothing.
 // A weak data cell stores bit 0 of its byte inverted.
 void StoreWrittenPage() {
   if (page_marks.none()) {
@@ -412,9 +437,6 @@ void StoreWrittenPage() {
     }
     ++stored_writes;
     busy_until = SimNanoseconds() + write_cycle_ns;
-  }
-  if (!page_at_app) {
-    data_counter = static_cast<std::uint16_t>(page_base + page_offset);
   }
   page_marks.reset();
 }
