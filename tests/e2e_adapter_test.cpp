@@ -27,8 +27,7 @@ class AdapterRun : public ScratchDirectory {
  protected:
   // A page-mode write with /V and a read, with a lagging CTS and with one
   // refreshed every 16 ms (the default latency timer of Windows drivers), of
-  // a 24C01: every bit read waits out the lag, and a busy machine must not
-  // stretch the run beyond its time.
+  // a 24C01: each bit read waits out the lag, on a busy machine too.
   void ExpectWriteAndReadExact(const std::string& cts) const {
     Bytes image = PatternImage(31);
     image.resize(128);

@@ -119,9 +119,8 @@ TEST_F(VerifyRun, AppResetVerified) {
 
 // A bit that turns on the way from the chip (bit 4 of the N-th byte it
 // sends, the chip unchanged) costs a read, on every carrier: never a wrong
-// file, a failed verify or a false mismatch; bit 7 too, and a block read 8
-// times. A connection that spoils every read fails /R with the connection
-// named and no file.
+// file, a failed verify or a false mismatch. A connection that spoils every
+// read fails /R with the connection named and no file.
 TEST_F(VerifyRun, ByteTurnedOnTheWayIsReadAgain) {
   const Bytes image = PatternImage(25);
   WriteFile("image.bin", image);
@@ -142,8 +141,8 @@ TEST_F(VerifyRun, ByteTurnedOnTheWayIsReadAgain) {
       "to the chip is unreliable\r\nebrilo: check that the clip sits on every pin"))
       << run.err;
   EXPECT_FALSE(std::filesystem::exists(Path("poor.bin")));
-  // Bit 7 of byte 400, in block 1's second read; a byte in each of block 0's
-  // reads 2 to 7 (bytes 130 + 129k), so that only the 8th agrees with one.
+  // Any bit: bit 7 of byte 400, in block 1's second read. A byte in each of
+  // block 0's reads 2 to 7 (bytes 130 + 129k): the 8th agrees with the 1st.
   for (const auto& [flips, unit] :
        {std::pair{"flip_bit=7;flip=400", "block 1 (addresses 128 to 255) read differently once"},
         {"flip_bit=0;flip=130;flip=259;flip=388;flip=517;flip=646;flip=775",
