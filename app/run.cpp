@@ -9,6 +9,7 @@
 
 #include "app/errors.h"
 #include "app/switches.h"
+#include "bus/bus_speed.h"
 #include "bus/serial_lines.h"
 #include "bus/transfer.h"
 #include "eeprom/chip_check.h"
@@ -285,6 +286,28 @@ void ChooseChip(const RunOptions& options) {
   }
 }
 
+// The bus clock, where /KHZ: and the chip put it on the carrier port_name
+// names. A clock the carrier cannot give or the chip may not take ends the
+// run with status 1 and the values allowed on standard error, before the
+// port is opened. An I2C adapter's clock is its kernel driver's: /KHZ: is
+// noted there and the run goes on, as /X is.
+void ChooseClock(const RunOptions& options) {
+  const BusCarrier carrier = CarrierOfPort();
+  const Chip& chip = *current_chip;
+  if (carrier == BusCarrier::kI2cAdapter && options.khz) {
+    Diagnostic(
+        "/KHZ: has no meaning on an I2C adapter, whose kernel driver sets its clock: "
+        "going on without it");
+  }
+  if (!ChooseBusClock(carrier, chip.own_bit_delay, options.khz)) {
+    Diagnostic("/KHZ:" + std::string(*options.khz) + ": " +
+               (carrier == BusCarrier::kSerialLines ? "on a serial port" : "on the CH341A") +
+               " the " + std::string(chip.name) + "'s bus clock in kHz is " +
+               AllowedClocks(carrier, chip.own_bit_delay) + "; nothing was sent to the chip");
+    PauseAndExit(1);
+  }
+}
+
 }  // namespace
 
 void RunSequence(std::span<const std::string_view> arguments) {
@@ -310,13 +333,16 @@ void RunSequence(std::span<const std::string_view> arguments) {
   ChooseChip(options);
   bus_options = options.bus;
   port_name = options.port;
+  ChooseClock(options);
   ignore_errors = options.ignore_errors;
   ack_polling = options.fast_writes;
   // The bit delay times only the serial port's bus; an I2C adapter or the
   // programmer clocks the bus itself, and its runs go to work at once. Their
-  // waits (the write cycle, the polls) are timed by the tick counter.
+  // waits (the write cycle, the polls) are timed by the tick counter. The
+  // count shown is calibration's, whatever bit delay the chip then gets.
   if (CarrierOfPort() == BusCarrier::kSerialLines) {
     InitializeTimer();
+    ApplyBusClock();
   }
 
   // The file name is argument 1 exactly as the platform delivered it.

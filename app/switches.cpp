@@ -19,6 +19,7 @@ bool HasSwitch(std::span<const std::string_view> arguments, std::string_view upp
 constexpr std::string_view kPortKeyword = "/PORT:";
 constexpr std::string_view kChipKeyword = "/CHIP:";
 constexpr std::string_view kAddressKeyword = "/ADDR:";
+constexpr std::string_view kClockKeyword = "/KHZ:";
 
 // A switch with a value: keyword (upper case) in any case, then the value.
 bool HasKeyword(std::string_view argument, std::string_view keyword) {
@@ -51,6 +52,8 @@ RunOptions ParseSwitches(std::span<const std::string_view> arguments) {
       options.chip = argument.substr(kChipKeyword.size());
     } else if (HasKeyword(argument, kAddressKeyword)) {
       options.address = argument.substr(kAddressKeyword.size());
+    } else if (HasKeyword(argument, kClockKeyword)) {
+      options.khz = argument.substr(kClockKeyword.size());
     }
   }
   options.list_ports = options.port == "?";
@@ -63,7 +66,7 @@ bool IsSwitch(std::string_view argument) {
   return (argument.size() == 2 && argument[0] == '/' &&
           kLetters.find(argument[1]) != std::string_view::npos) ||
          HasKeyword(argument, kPortKeyword) || HasKeyword(argument, kChipKeyword) ||
-         HasKeyword(argument, kAddressKeyword);
+         HasKeyword(argument, kAddressKeyword) || HasKeyword(argument, kClockKeyword);
 }
 
 void ReportIgnoredSwitches(std::span<const std::string_view> arguments) {
@@ -121,6 +124,8 @@ void PrintUsage() {
   ConsoleLine("                printed on it (AT24C02, 24LC256, M24C64...).");
   ConsoleLine("  /CHIP:?       List the chips: size, page, address bytes and pins.");
   ConsoleLine("  /ADDR:n       Levels of the chip's address pins A2 A1 A0, 0 to 7 (0).");
+  ConsoleLine("  /KHZ:n        Bus clock in kHz: serial port 1 to 100 (100; 24RF08 1 to 12),");
+  ConsoleLine("                CH341A 20, 100, 400 or 750 (400; 24RF08 20 or 100, 100).");
   ConsoleLine("  /P /R         Show the APP registers and the access protection they set.");
   ConsoleLine("");
   ConsoleLine("Please report any bug to: ebrilo-bugs@example.org");

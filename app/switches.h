@@ -24,17 +24,18 @@ struct RunOptions {
   std::optional<std::string_view> chip;
   std::optional<std::string_view> address;
   bool list_chips = false;
+  std::optional<std::string_view> khz;  // /KHZ:n as given, the last one
 };
 
 // arguments are argument 1 to the last. Each switch matches only as a whole
 // argument, in its upper- or lower-case form; anything else is ignored.
-// /PORT:, /CHIP: and /ADDR: are the switches with a value: the keyword in
+// /PORT:, /CHIP:, /ADDR: and /KHZ: are the switches with a value: the keyword in
 // any case, then the value as given; the last of each wins. The views point
 // into arguments.
 RunOptions ParseSwitches(std::span<const std::string_view> arguments);
 
-// True when argument is one of the switches, /P, /PORT:, /CHIP: and /ADDR:
-// included.
+// True when argument is one of the switches, /P, /PORT:, /CHIP:, /ADDR: and
+// /KHZ: included.
 bool IsSwitch(std::string_view argument);
 
 // One line on standard error for each argument after the first that looks

@@ -28,7 +28,7 @@
 namespace {
 
 int Usage() {
-  std::fputs("usage: ebrilo-bench --markdown FILE [--port DEVICE]\n", stderr);
+  std::fputs("usage: ebrilo-bench --markdown FILE [--port DEVICE] [--only SECTION]\n", stderr);
   return 2;
 }
 
@@ -46,12 +46,15 @@ std::string LoadAverage() {
 int main(int argc, char** argv) {
   std::string markdown;
   std::string device;
+  std::string only;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string_view option = argv[i];
     if (option == "--markdown") {
       markdown = argv[i + 1];
     } else if (option == "--port") {
       device = argv[i + 1];
+    } else if (option == "--only") {
+      only = argv[i + 1];
     } else {
       return Usage();
     }
@@ -66,14 +69,34 @@ int main(int argc, char** argv) {
   const std::string load_before = LoadAverage();
   std::puts("Calibrating and timing the bit delay...");
   std::fflush(stdout);
-  BenchBitDelay();
-  BenchLineOps(work_dir.string(), device);
-  BenchSimRuns(work_dir.string());
-  BenchAdapterRuns(work_dir.string());
-  BenchI2cAdapterRuns(work_dir.string());
-  BenchProgrammerRuns(work_dir.string());
-  BenchStartUps(work_dir.string());
-  BenchChipFamily(work_dir.string());
+  // --only runs one section: its name in the table, or a word of it.
+  const auto section = [&only](std::string_view name) {
+    return only.empty() || name.find(only) != std::string_view::npos;
+  };
+  if (section("bit delay")) {
+    BenchBitDelay();
+  }
+  if (section("line operations")) {
+    BenchLineOps(work_dir.string(), device);
+  }
+  if (section("serial port runs")) {
+    BenchSimRuns(work_dir.string());
+  }
+  if (section("USB serial adapter")) {
+    BenchAdapterRuns(work_dir.string());
+  }
+  if (section("I2C adapter")) {
+    BenchI2cAdapterRuns(work_dir.string());
+  }
+  if (section("CH341A programmer")) {
+    BenchProgrammerRuns(work_dir.string());
+  }
+  if (section("start-up")) {
+    BenchStartUps(work_dir.string());
+  }
+  if (section("24Cxx family")) {
+    BenchChipFamily(work_dir.string());
+  }
   AddSection("Machine");
   AddRow("Hardware threads", std::to_string(std::thread::hardware_concurrency()));
   AddRow("Load average (1 min) before / after: other work slows every figure",

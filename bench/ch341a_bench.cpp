@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "bench/ch341a_bench.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -19,7 +20,7 @@ namespace {
 // The whole verified write through the programmer, start to prompt, and
 // its time on the bus: the chip's 64 write cycles and the bus's own time at
 // 100 kHz take half a second of it (as through an I2C adapter), the pages'
-// two round trips each and the polls' one each the rest.
+// round trip each and the polls' one each the rest.
 constexpr double kTargetS = 1.0;
 constexpr double kBusTargetS = 0.8;
 // A programmer that clocks the bus itself has no bit delay to calibrate:
@@ -34,30 +35,39 @@ struct RoundTrips {
   std::size_t block_read = 0;
 };
 
-// Counts the packets of each transaction the jobs are made of, in this
-// process, against the simulated programmer: every packet is one round trip.
+// The round trips since the packet numbered before: the packets after which
+// the program waited for the answers.
+std::size_t TripsSince(std::size_t before) {
+  const std::vector<SimPacket>& packets = SimProgrammerPackets();
+  return static_cast<std::size_t>(
+      std::count_if(packets.begin() + static_cast<std::ptrdiff_t>(before), packets.end(),
+                    [](const SimPacket& packet) { return packet.answered; }));
+}
+
+// Counts the round trips of each transaction the jobs are made of, in this
+// process, against the simulated programmer.
 RoundTrips CountRoundTrips() {
   RoundTrips trips;
   SimReset();
   SimConfigureText("write_ms=1000");
   port_name = "ch341a";
   OpenBus();
-  trips.probe = SimProgrammerPackets().size();
+  trips.probe = TripsSince(0);
   const std::vector<std::uint8_t> page(16, 0x5A);
   std::size_t before = SimProgrammerPackets().size();
   WriteTransaction(0xA8, 0x00, 1, page);
-  trips.page = SimProgrammerPackets().size() - before;
+  trips.page = TripsSince(before);
   before = SimProgrammerPackets().size();
   PollTransaction();
-  trips.busy_poll = SimProgrammerPackets().size() - before;
+  trips.busy_poll = TripsSince(before);
   SimTimeSpend(1'000'000'000);
   before = SimProgrammerPackets().size();
   PollTransaction();
-  trips.ready_poll = SimProgrammerPackets().size() - before;
+  trips.ready_poll = TripsSince(before);
   std::vector<std::uint8_t> block(128);
   before = SimProgrammerPackets().size();
   ReadTransaction(0xA8, 0x00, 1, block);
-  trips.block_read = SimProgrammerPackets().size() - before;
+  trips.block_read = TripsSince(before);
   CloseBus();
   SimReset();
   port_name.clear();

@@ -12,7 +12,7 @@ namespace {
 // 0x57: the bit a plain 24C08 compares with A2 is tied high inside it, and
 // its pins 1 to 3 are the RFID coil's and the protection input.
 constexpr std::array kChips = {
-    Chip{"24RF08", 1024, 16, 1, 0x54, 0b000, 2, false, true, 128},
+    Chip{"24RF08", 1024, 16, 1, 0x54, 0b000, 2, false, true, 128, true},
     Chip{"24C01", 128, 8, 1, 0x50, 0b111, 0, true, false, 0},
     Chip{"24C02", 256, 8, 1, 0x50, 0b111, 0, true, false, 0},
     Chip{"24C04", 512, 16, 1, 0x50, 0b110, 1, true, false, 0},

@@ -31,6 +31,12 @@ struct Chip {
   // sequential read wraps inside its 128-byte block. 0 where it runs on
   // through the whole array, as on the plain chips.
   std::uint16_t read_unit;
+  // The serial port's bit delay: 40 µs, the 24RF08's own, where the chip's
+  // datasheets give no clock for it; the plain chips all take the 100 kHz
+  // of the bus's standard mode, and on the CH341A most take 400 kHz. A
+  // chip held to its own bit delay is clocked at 100 kHz through the
+  // programmer, and /KHZ: may only slow it.
+  bool own_bit_delay = false;
 };
 
 // The APP page's 7-bit address, on a chip that has one.

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "bus/bus_speed.h"
 #include "bus/transfer.h"
 #include "eeprom/chips.h"
 #include "eeprom/transactions.h"
@@ -86,6 +87,19 @@ std::string Times(int count) {
   return count == 2 ? "twice" : std::to_string(count) + " times";
 }
 
+// A bus clocked faster than the 24RF08's speed leaves a slow circuit, a
+// long cable or a poor clip less time to settle: the line saying which
+// slower clock to try, where it ran so; once a run is enough.
+bool clock_advised = false;
+
+void AdviseSlowerClock() {
+  const std::string advice = SlowerClockAdvice();
+  if (!advice.empty() && !clock_advised) {
+    clock_advised = true;
+    Diagnostic(advice);
+  }
+}
+
 // A unit that never read the same twice: the chip may well be sound, the
 // way to it is not.
 void SayConnectionUnreliable(const std::string& unit) {
@@ -94,6 +108,7 @@ void SayConnectionUnreliable(const std::string& unit) {
   Diagnostic(
       "check that the clip sits on every pin, that the wires are short and that SDA and SCL have "
       "their pull-ups; with a USB-serial adapter, try another adapter or a port without lag");
+  AdviseSlowerClock();
 }
 
 bool Agree(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b, std::uint8_t mask) {
@@ -233,6 +248,9 @@ void TellRereads() {
   for (const auto& [name, extra] : rereads) {
     Diagnostic(name + " read differently " + Times(extra) +
                ": the connection to the chip may be unreliable");
+  }
+  if (!rereads.empty()) {
+    AdviseSlowerClock();
   }
   rereads.clear();
 }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -149,6 +150,78 @@ bool ReadAnswerPacket(std::span<std::uint8_t> buffer, std::size_t& received, std
   return result == 0;
 }
 
+// The packets sent and not yet seen taken, each with its state: 0 on its
+// way, 1 taken whole, -1 failed with its reason.
+struct InFlight {
+  libusb_transfer* transfer = nullptr;
+  int state = 0;
+  std::string reason;
+};
+std::vector<InFlight*> in_flight;
+
+void LIBUSB_CALL PacketTaken(libusb_transfer* transfer) {
+  auto* packet = static_cast<InFlight*>(transfer->user_data);
+  if (transfer->status == LIBUSB_TRANSFER_COMPLETED &&
+      transfer->actual_length == transfer->length) {
+    packet->state = 1;
+    return;
+  }
+  packet->state = -1;
+  packet->reason = transfer->status == LIBUSB_TRANSFER_COMPLETED
+                       ? "it took " + std::to_string(transfer->actual_length) + " bytes of " +
+                             std::to_string(transfer->length)
+                   : transfer->status == LIBUSB_TRANSFER_NO_DEVICE ? Reason(LIBUSB_ERROR_NO_DEVICE)
+                   : transfer->status == LIBUSB_TRANSFER_TIMED_OUT ? Reason(LIBUSB_ERROR_TIMEOUT)
+                                                                   : Reason(LIBUSB_ERROR_IO);
+}
+
+bool SubmitPacket(std::span<const std::uint8_t> packet, std::string& reason) {
+  auto* sending = new InFlight;
+  sending->transfer = libusb_alloc_transfer(0);
+  auto* buffer = static_cast<unsigned char*>(std::malloc(packet.size()));
+  if (sending->transfer == nullptr || buffer == nullptr) {
+    std::free(buffer);
+    libusb_free_transfer(sending->transfer);
+    delete sending;
+    reason = "sending a command packet failed: " + Reason(LIBUSB_ERROR_NO_MEM);
+    return false;
+  }
+  std::copy(packet.begin(), packet.end(), buffer);
+  libusb_fill_bulk_transfer(sending->transfer, handle, kCommandEndpoint, buffer,
+                            static_cast<int>(packet.size()), PacketTaken, sending, kTimeoutMs);
+  sending->transfer->flags = LIBUSB_TRANSFER_FREE_BUFFER | LIBUSB_TRANSFER_FREE_TRANSFER;
+  const int result = libusb_submit_transfer(sending->transfer);
+  if (result != 0) {
+    libusb_free_transfer(sending->transfer);
+    delete sending;
+    reason = "sending a command packet failed: " + Reason(result);
+    return false;
+  }
+  in_flight.push_back(sending);
+  return true;
+}
+
+// Waits until every packet sent was taken or failed (each ends within its
+// timeout), and forgets them: false, with the first failure's reason, when
+// one failed.
+bool AwaitPackets(std::string& reason) {
+  bool taken = true;
+  for (InFlight* packet : in_flight) {
+    while (packet->state == 0) {
+      if (libusb_handle_events(context) != 0) {
+        libusb_cancel_transfer(packet->transfer);
+      }
+    }
+    if (packet->state < 0 && taken) {
+      taken = false;
+      reason = "sending a command packet failed: " + packet->reason;
+    }
+    delete packet;
+  }
+  in_flight.clear();
+  return taken;
+}
+
 }  // namespace
 
 bool Ch341aOpen(std::string_view selector) {
@@ -177,23 +250,28 @@ std::string Ch341aName() {
   return Ch341aPortName(place);
 }
 
+// Every packet goes out as a transfer of its own in the background, in
+// order on the one endpoint, and a packet with a reply is followed by reads
+// of the answers until they are all in: the programmer may hold back a
+// packet until the answers before it are read, which a wait for each packet
+// to be taken before the reads begin would never see happen.
 bool Ch341aExchange(std::span<const std::uint8_t> packet, std::span<std::uint8_t> reply,
                     std::string& reason) {
-  std::vector<unsigned char> out(packet.begin(), packet.end());
-  int sent = 0;
-  const int result = libusb_bulk_transfer(handle, kCommandEndpoint, out.data(),
-                                          static_cast<int>(out.size()), &sent, kTimeoutMs);
-  if (result != 0 || sent != static_cast<int>(out.size())) {
-    reason = "sending a command packet failed: " +
-             (result != 0
-                  ? Reason(result)
-                  : "it took " + std::to_string(sent) + " bytes of " + std::to_string(out.size()));
-    return false;
+  const bool submitted = SubmitPacket(packet, reason);
+  const bool answered = submitted && Ch341aReadAnswer(reply, ReadAnswerPacket, reason);
+  if (!reply.empty() || !submitted) {
+    std::string sending;
+    if (!AwaitPackets(sending) && answered) {
+      reason = sending;
+      return false;
+    }
   }
-  return Ch341aReadAnswer(reply, ReadAnswerPacket, reason);
+  return answered;
 }
 
 void Ch341aClose() {
+  std::string ignored;
+  AwaitPackets(ignored);
   if (claimed) {
     libusb_release_interface(handle, kInterface);
     claimed = false;

@@ -102,8 +102,10 @@ void I2cAdapterClose();
 // names ("ch341a", the first found, or "ch341a:BUS-PORTS") and claims it for
 // this run, saying on standard error why it could not. Ch341aName names it
 // for messages. Ch341aExchange sends packet and, when reply is not empty,
-// reads exactly that many bytes back; false, with the reason set, when the
-// programmer failed or is gone.
+// reads exactly that many bytes back: the answers of the packets sent before
+// it with an empty reply, which the programmer keeps in order, then its own.
+// A packet sent with an empty reply is not waited for. False, with the
+// reason set, when the programmer failed or is gone.
 bool Ch341aOpen(std::string_view selector);
 std::string Ch341aName();
 bool Ch341aExchange(std::span<const std::uint8_t> packet, std::span<std::uint8_t> reply,

@@ -1,21 +1,24 @@
 // SPDX-License-Identifier: MIT
 // The bus master inside an I2C adapter or USB programmer: it drives SCL and
-// SDA itself, at the 100 kHz of standard mode, which a 24RF08 takes at every
-// supply voltage. Each bit is four steps of 2.5 µs of simulated time: data
-// set up while SCL is low, SCL high for two steps, sampled in the middle.
+// SDA itself, at the clock it is set to (an I2C adapter's kernel driver at
+// the 100 kHz of standard mode, the CH341A at what its packets ask). Each
+// bit is four steps of a quarter period of simulated time (2.5 µs at
+// 100 kHz): data set up while SCL is low, SCL high for two steps, sampled in
+// the middle.
 #include <cstdint>
 
 #include "sim/sim_parts.h"
 
 namespace {
 
-constexpr std::int64_t kStepNs = 2500;
+constexpr std::int64_t kQuartersNsPerKhz = 250'000;
 
+std::int64_t step_ns = kQuartersNsPerKhz / 100;
 bool scl_out = true;
 
 void Lines(bool scl, bool sda) {
   scl_out = scl;
-  SimAdapterLines(scl, sda, kStepNs);
+  SimAdapterLines(scl, sda, step_ns);
 }
 
 // SCL is low on entry and on return. SDA is set while SCL is low, and
@@ -24,13 +27,17 @@ void Lines(bool scl, bool sda) {
 bool ClockBit(bool bit) {
   Lines(false, bit);
   Lines(true, bit);
-  SimTimeSpend(kStepNs);
+  SimTimeSpend(step_ns);
   const bool level = SimAdapterSda();
   Lines(false, bit);
   return level;
 }
 
 }  // namespace
+
+void MasterClock(int khz) {
+  step_ns = kQuartersNsPerKhz / khz;
+}
 
 // Either line may be in any state on entry: SDA is released before SCL
 // rises, so that SDA falling is a START and not a STOP.

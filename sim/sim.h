@@ -182,10 +182,13 @@ struct SimCounters {
 SimCounters SimGetCounters();
 
 // The simulated CH341A programmer's command packets since it was opened,
-// each with the answer it gave, in order.
+// each with the answer it gave, in order. The program read the answers
+// after a packet marked answered: the answers of the packets it sent since
+// the last such, and one USB round trip went by.
 struct SimPacket {
   std::vector<std::uint8_t> command;
   std::vector<std::uint8_t> answer;
+  bool answered = false;
 };
 const std::vector<SimPacket>& SimProgrammerPackets();
 

@@ -24,7 +24,8 @@ constexpr std::uint8_t kStream = 0xAA;
 constexpr std::uint8_t kEnd = 0x00;
 constexpr std::uint8_t kStart = 0x74;
 constexpr std::uint8_t kStop = 0x75;
-constexpr std::uint8_t kStandardMode = 1;  // the speed field's 100 kHz
+// The speed field's clocks: 0x60 | s, s = 0 to 3.
+constexpr int kSpeedsKhz[] = {20, 100, 400, 750};
 constexpr std::uint8_t kRefused = 0x80;
 
 // Where the programmers are on the simulated USB, in the listing's order.
@@ -39,6 +40,9 @@ std::uint32_t packets_sent = 0;
 // The programmer's bus speed is unknown until a packet sets it.
 int speed = -1;
 std::vector<SimPacket> packet_log;
+// The answers of the packets sent since the program last read them, which
+// the programmer keeps in order until it does.
+std::vector<std::uint8_t> unread;
 
 void StartSession(bool chip_in_socket) {
   SimAdapterOpen();
@@ -50,6 +54,7 @@ void StartSession(bool chip_in_socket) {
     ChipAttach(empty_socket);
   }
   packet_log.clear();
+  unread.clear();
   packets_sent = 0;
   speed = -1;
   opened = true;
@@ -94,10 +99,8 @@ void Receive(std::uint8_t code, std::vector<std::uint8_t>& answer) {
 
 bool BusCommand(std::uint8_t code, std::span<const std::uint8_t> command, std::size_t& at,
                 std::vector<std::uint8_t>& answer, std::string& reason) {
-  if (speed != kStandardMode) {
-    reason = speed < 0 ? "a bus command before the bus speed was set"
-                       : "a bus speed the simulated programmer does not run (" +
-                             std::to_string(speed) + ")";
+  if (speed < 0) {
+    reason = "a bus command before the bus speed was set";
     return false;
   }
   if (code == kStart) {
@@ -136,6 +139,7 @@ bool Interpret(std::span<const std::uint8_t> command, std::vector<std::uint8_t>&
     }
     if ((code & 0xFC) == 0x60) {
       speed = code & 0x03;
+      MasterClock(kSpeedsKhz[speed]);
     } else if ((code & 0xF0) == 0x40) {
       SimTimeSpend(std::int64_t{code & 0x0F} * 1000);
     } else if ((code & 0xF0) == 0x50) {
@@ -192,8 +196,9 @@ std::string Ch341aName() {
   return Ch341aPortName(place);
 }
 
-// The packet goes out, the bus runs its commands, and the answer comes back:
-// one round trip, unless the programmer is gone.
+// The packet goes out and the bus runs its commands; its answer waits with
+// those of the packets before it until the program reads them all, which
+// costs one round trip, unless the programmer is gone.
 bool Ch341aExchange(std::span<const std::uint8_t> packet, std::span<std::uint8_t> reply,
                     std::string& reason) {
   const SimConfig& config = SimSession();
@@ -202,17 +207,23 @@ bool Ch341aExchange(std::span<const std::uint8_t> packet, std::span<std::uint8_t
     return false;
   }
   ++packets_sent;
-  SimTimeSpend(std::int64_t{config.round_trip_us} * 1000);
   std::vector<std::uint8_t> answer;
   if (!SimProgrammerRun(packet, answer, reason)) {
     return false;
   }
-  if (answer.size() != reply.size()) {
-    reason = "simulated programmer: " + std::to_string(answer.size()) + " bytes answered where " +
+  unread.insert(unread.end(), answer.begin(), answer.end());
+  if (reply.empty()) {
+    return true;
+  }
+  packet_log.back().answered = true;
+  SimTimeSpend(std::int64_t{config.round_trip_us} * 1000);
+  if (unread.size() != reply.size()) {
+    reason = "simulated programmer: " + std::to_string(unread.size()) + " bytes answered where " +
              std::to_string(reply.size()) + " were asked for";
     return false;
   }
-  std::copy(answer.begin(), answer.end(), reply.begin());
+  std::copy(unread.begin(), unread.end(), reply.begin());
+  unread.clear();
   return true;
 }
 

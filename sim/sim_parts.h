@@ -29,11 +29,14 @@ const SimConfig& SimSession();
 // EBRILO_SIM, whose bad item ends the run as at an opening.
 SimConfig SimConfigInUse();
 
-// The adapters' bus master (bus_master.cpp): standard-mode I2C at 100 kHz on
-// the simulated clock, each bit four steps of 2.5 µs. MasterStart makes a
+// The adapters' bus master (bus_master.cpp): I2C on the simulated clock,
+// each bit four steps of a quarter of the clock's period. MasterClock sets
+// the clock in kHz; SimAdapterOpen sets the 100 kHz of standard mode, at
+// which an I2C adapter's kernel driver runs it. MasterStart makes a
 // START (a repeated one inside a transfer) and leaves SCL low; MasterStop
 // leaves both lines high. MasterWrite sends a byte and gives its
 // acknowledge; MasterRead receives one and acknowledges it, or not.
+void MasterClock(int khz);
 void MasterStart();
 void MasterStop();
 bool MasterWrite(std::uint8_t byte);

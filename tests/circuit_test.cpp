@@ -111,16 +111,17 @@ class CircuitTest : public ScratchDirectory {
 
   // The stimulus: a write run of the sample dump and a read run of a chip
   // that holds it.
-  Schedule MakeSchedule() {
+  Schedule MakeSchedule(double bit_delay) {
     std::filesystem::copy_file(std::string(EBRILO_SOURCE_DIR) + "/samples/sample-dump.bin",
-                               Path("dump.bin"));
+                               Path("dump.bin"), std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::remove(Path("read.bin"));
     const auto write_run = Trace("write.vcd", {"dump.bin"}, "");
     const auto read_run = Trace("read.vcd", {"read.bin", "/R"}, ";load=dump.bin");
     ScheduleCounts write_counts;
     ScheduleCounts read_counts;
     const bool released_when_dtr = switches_.find("/D") == std::string::npos;
     Schedule schedule = BuildSchedule(write_run, read_run, kReadBytes, released_when_dtr,
-                                      write_counts, read_counts);
+                                      write_counts, read_counts, bit_delay);
     // The probe acknowledges its two bytes, the page write its control
     // byte, word address and 16 data bytes; the read's three addressing
     // bytes are acknowledged, then the chip sends 0 and 1 bits.
@@ -135,8 +136,9 @@ class CircuitTest : public ScratchDirectory {
 
   // Simulates the design at each port, prints the margins, and returns the
   // failures found, each line headed by its port's name.
-  std::string Check(const Design& design, const std::vector<PortModel>& ports) {
-    const Schedule schedule = MakeSchedule();
+  std::string Check(const Design& design, const std::vector<PortModel>& ports,
+                    double bit_delay = kBitDelay) {
+    const Schedule schedule = MakeSchedule(bit_delay);
     std::string table = MarginsHead();
     std::string failures;
     for (const PortModel& port : ports) {
@@ -178,12 +180,15 @@ TEST_F(CircuitTest, Rs232DesignHoldsAtEveryDriver) {
   EXPECT_EQ(Check(design, {Rs232("RS-232 +-5.5 V", 5.5), Rs232("RS-232 +-9 V", 9),
                            Rs232("RS-232 +-12 V", 12)}),
             "");
+  EXPECT_EQ(Check(design, {Rs232("RS-232 +-5.5 V", 5.5), Rs232("RS-232 +-9 V", 9)}, 5e-6), "");
+  EXPECT_EQ(Check(design, {Rs232("RS-232 +-12 V", 12)}, 6.25e-6), "");
 }
 
 // The logic-level design on adapters at 3.3 V and at 5 V.
 TEST_F(CircuitTest, TtlDesignHoldsAtBothVoltages) {
   const Design design = Load("ttl.cir", "ebrilo_ttl");
   EXPECT_EQ(Check(design, {Logic("logic 3.3 V", 3.3), Logic("logic 5 V", 5)}), "");
+  EXPECT_EQ(Check(design, {Logic("logic 3.3 V", 3.3), Logic("logic 5 V", 5)}, 5e-6), "");
 }
 
 // SDA's pull-up made too weak for the chip's pin and the diode on it: SDA

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "tests/e2e/bus_trace.h"
 #include "tests/e2e/fault_run.h"
 
 namespace {
@@ -74,6 +75,26 @@ TEST_P(ChipRun, WhatAnswersElsewhereIsNamed) {
     arguments.insert(arguments.end(), std::istream_iterator<std::string>(words), {});
     const ProgramRun run = Run({.arguments = arguments, .sim = sim});
     EXPECT_TRUE(run.status == 5 && run.err.ends_with("ebrilo: " + line + "\r\n")) << run.err;
+  }
+}
+
+// /KHZ: refused before the bus opens or noted; a reread names a slower one; SCL high >= 4.0 us.
+TEST_P(ChipRun, BusClock) {
+  const char* rows[][5] = {{"", "24C02", "/KHZ:50 runs", "/KHZ:100 runs", ""},
+                           {"/KHZ:400", "24C02", "1 to 100", "/KHZ:100 runs", "has no meaning"},
+                           {"/KHZ:13", "24RF08", "1 to 12", "20 or 100", "has no meaning"},
+                           {"/KHZ:20", "24RF08", "1 to 12", "", "has no meaning"}};
+  const int at = GetParam() == "COM1" ? 2 : GetParam() == "ch341a" ? 3 : 4;
+  for (const auto& row : rows) {
+    const std::string n = std::to_string(&row - rows);
+    const ProgramRun run =
+        Run({.arguments = {n, "/R", "/CHIP:" + std::string(row[1]), row[0], "/PORT:" + GetParam()},
+             .sim = "flip=2;trace=" + n + ".vcd;chip=" + row[1]});
+    const bool refused = run.err.find("nothing was sent") != std::string::npos;
+    EXPECT_TRUE(run.err.find(row[at]) != std::string::npos && run.status == refused &&
+                std::filesystem::exists(Path(n + ".vcd")) != refused)
+        << row[0] << run.err;
+    EXPECT_GE(at != 2 || n != "0" ? 5 : std::ranges::min(SclHighTimes(Path(n + ".vcd"))), 4.0);
   }
 }
 

@@ -13,9 +13,6 @@ constexpr std::uint32_t kCheckMs = 100;
 // a window that nothing interrupted shows what the delays really take.
 constexpr std::uint32_t kWindowMs = 2;
 
-// The bit delay calibration aims at.
-constexpr double kBitDelayTargetMicroseconds = 40.0;
-
 // Delays found more than 10 % short of 40 µs send calibration round again.
 constexpr double kShortestBitDelayMicroseconds = 36.0;
 
@@ -81,9 +78,9 @@ void CalibrateDelayChecked() {
       return;
     }
     // How many times too short or too long the delays are.
-    const double ratio = measured < kBitDelayTargetMicroseconds
-                             ? kBitDelayTargetMicroseconds / measured
-                             : measured / kBitDelayTargetMicroseconds;
+    const double ratio = measured < kCalibratedBitDelayMicroseconds
+                             ? kCalibratedBitDelayMicroseconds / measured
+                             : measured / kCalibratedBitDelayMicroseconds;
     if (best_ratio == 0 || ratio < best_ratio) {
       best_ratio = ratio;
       best_count = delay_count;

@@ -25,11 +25,18 @@ constexpr std::uint32_t kMinimumTrialMs = 300;
 // 300 ms: it keeps a tick counter that never advances from stalling start-up.
 constexpr std::int64_t kMaximumTrialPasses = std::int64_t{1} << 31;
 
+// A scaled bit delay is timed in stretches of delays about this long, long
+// against the microsecond clock's step and short enough that most pass
+// undisturbed, this many stretches a round, in at most this many rounds.
+constexpr double kStretchMicroseconds = 500.0;
+constexpr int kTimedStretches = 50;
+constexpr int kTimingRounds = 3;
+
 // The post-write wait ends once more than this many milliseconds have passed.
 constexpr std::uint32_t kSettleMs = 50;
 
 // One bit delay is meant to last this long.
-constexpr double kBitDelayMicroseconds = 40.0;
+constexpr double kBitDelayMicroseconds = kCalibratedBitDelayMicroseconds;
 
 // The one busy loop of the program: calibration times it and every bit delay
 // runs it, so the count measured at start-up holds for the bus. It is kept
@@ -101,6 +108,36 @@ void CalibrateDelay() {
   const std::int64_t count = RoundHalfEven(static_cast<double>(x) / per40) + 1;
   delay_count = static_cast<std::int32_t>(
       std::min<std::int64_t>(count, std::numeric_limits<std::int32_t>::max()));
+}
+
+// Calibration's count is one more than the busy passes it measured in 40 µs
+// (the single pass of its overhead loop); only the passes scale, rounded up.
+std::int32_t ScaledCount(std::int32_t count, double factor) {
+  return static_cast<std::int32_t>(
+      std::clamp<double>(std::ceil(static_cast<double>(count - 1) * factor) + 1, 1,
+                         std::numeric_limits<std::int32_t>::max()));
+}
+
+void SetBitDelay(double microseconds) {
+  delay_count = ScaledCount(delay_count, microseconds / kBitDelayMicroseconds);
+  const int delays = static_cast<int>(std::ceil(kStretchMicroseconds / microseconds));
+  const double stretch = delays * microseconds;
+  for (int round = 0; round < kTimingRounds; ++round) {
+    std::uint64_t shortest = std::numeric_limits<std::uint64_t>::max();
+    for (int sample = 0; sample < kTimedStretches; ++sample) {
+      const std::uint64_t started = MicrosecondCount();
+      for (int delay = 0; delay < delays; ++delay) {
+        BitDelay();
+      }
+      shortest = std::min(shortest, MicrosecondCount() - started);
+    }
+    // A clock that did not move tells nothing; one that jumped is not
+    // believed beyond doubling the delay a round.
+    if (shortest == 0 || static_cast<double>(shortest) >= stretch) {
+      return;
+    }
+    delay_count = ScaledCount(delay_count, std::min(stretch / static_cast<double>(shortest), 2.0));
+  }
 }
 
 void BitDelay() {

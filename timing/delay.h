@@ -1,13 +1,25 @@
 // SPDX-License-Identifier: MIT
 // Bit timing. The bus is clocked entirely in software: every line change is
 // followed by one bit delay, a counted busy loop calibrated at start-up to
-// about 40 microseconds. The coarser waits poll the millisecond tick counter.
+// about 40 microseconds, which SetBitDelay may then scale to the chip's own
+// speed. The coarser waits poll the millisecond tick counter.
 #pragma once
 
 #include <cstdint>
 
 // Passes of the busy loop in one bit delay; 0 until calibrated, then 1 or more.
 extern std::int32_t delay_count;
+
+// The bit delay calibration aims at, in microseconds: the 24RF08's.
+inline constexpr double kCalibratedBitDelayMicroseconds = 40.0;
+
+// Scales delay_count from the calibrated 40 µs to a bit delay of about
+// microseconds, then times it on the microsecond clock and lengthens it
+// until no stretch of delays comes out shorter than asked: calibration may
+// keep a count up to 10 % short of 40 µs, and a delay of 5 µs has no such
+// room to spare. Interference only lengthens a stretch, so the shortest one
+// shows what the delay really takes.
+void SetBitDelay(double microseconds);
 
 // Measures the busy loop against the tick counter and sets delay_count.
 void CalibrateDelay();

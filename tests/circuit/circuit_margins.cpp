@@ -169,7 +169,7 @@ void CheckCts(const Waveforms& waves, const PortModel& port, const Schedule& sch
       return asserted ? 0.3 * port.volts - volts : volts - 0.7 * port.volts;
     };
     const double least =
-        LeastMargin(waves, waves.cts, before.time + 2 * kBitDelay, step.time, margin);
+        LeastMargin(waves, waves.cts, before.time + 2 * schedule.bit_delay, step.time, margin);
     margins.cts = std::min(margins.cts, least);
     if (least < 0) {
       Fail(margins, std::string("CTS did not read ") + (asserted ? "asserted" : "not asserted") +
@@ -192,6 +192,16 @@ Margins Evaluate(const Waveforms& waves, const PortModel& port, const Schedule& 
   CheckLevels(waves, waves.sda, "SDA", &LineLevels::sda, schedule, vcc, margins);
   CheckHeld(waves, schedule, vcc, margins);
   CheckCts(waves, port, schedule, margins);
+  // SCL as the chip sees it, from one crossing of 0.7 or 0.3 VCC to the next.
+  for (std::size_t row = 0, since = 0; row < waves.time.size(); ++row) {
+    const bool high = waves.scl[row] > 0.7 * vcc;
+    if ((high || waves.scl[row] < 0.3 * vcc) && high != (waves.scl[since] > 0.7 * vcc)) {
+      if (since != 0 && waves.time[row] - waves.time[since] < (high ? 4.7e-6 : 4.0e-6)) {
+        Fail(margins, "SCL too short for 100 kHz at " + Milliseconds(waves.time[row]));
+      }
+      since = row;
+    }
+  }
   for (std::size_t row = 0; row < waves.time.size(); ++row) {
     for (const double volts : {waves.scl[row], waves.sda[row]}) {
       margins.pins = std::min({margins.pins, volts + 0.5, vcc + 0.5 - volts});

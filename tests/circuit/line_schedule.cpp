@@ -205,7 +205,7 @@ std::vector<TraceChange> ReadTrace(const std::string& path) {
 Schedule BuildSchedule(const std::vector<TraceChange>& write_run,
                        const std::vector<TraceChange>& read_run, int data_bytes,
                        bool released_when_dtr, ScheduleCounts& write_counts,
-                       ScheduleCounts& read_counts) {
+                       ScheduleCounts& read_counts, double bit_delay) {
   // The probe opens and ends with a STOP; the first page write ends with the
   // third.
   const std::size_t write_end = FindChange(write_run, 0, 3, IsStop, "STOPs in the write run");
@@ -229,10 +229,10 @@ Schedule BuildSchedule(const std::vector<TraceChange>& write_run,
   const std::size_t read_first = grid.size();
   AddStretch(read_run, read_begin, read_end, grid);
 
-  Schedule schedule;
+  Schedule schedule{.bit_delay = bit_delay};
   double time = 0;
   for (const GridStep& step : grid) {
-    time += static_cast<double>(step.delays) * kBitDelay;
+    time += static_cast<double>(step.delays) * bit_delay;
     ScheduleStep& added = schedule.steps.emplace_back();
     added.time = time;
     added.lines = step.lines;
@@ -242,7 +242,7 @@ Schedule BuildSchedule(const std::vector<TraceChange>& write_run,
       added.start_or_stop = IsStart(before, step.lines) || IsStop(before, step.lines);
     }
   }
-  schedule.end = time + 2 * kBitDelay;
+  schedule.end = time + 2 * bit_delay;
   MarkChipOutput(schedule.steps, released_when_dtr);
   write_counts = Count(schedule.steps, 0, read_first - 1);
   read_counts = Count(schedule.steps, read_first - 1, schedule.steps.size() - 1);

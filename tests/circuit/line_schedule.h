@@ -51,6 +51,7 @@ struct ScheduleStep {
 struct Schedule {
   std::vector<ScheduleStep> steps;
   double end = 0;  // the circuit simulation runs this long
+  double bit_delay = kBitDelay;
 };
 
 // What a stretch of trace holds, to show that the stimulus covers what it
@@ -71,4 +72,4 @@ struct ScheduleCounts {
 Schedule BuildSchedule(const std::vector<TraceChange>& write_run,
                        const std::vector<TraceChange>& read_run, int data_bytes,
                        bool released_when_dtr, ScheduleCounts& write_counts,
-                       ScheduleCounts& read_counts);
+                       ScheduleCounts& read_counts, double bit_delay);

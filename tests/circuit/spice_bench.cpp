@@ -39,20 +39,24 @@ std::string Pwl(const std::string& name, const std::string& node, const Schedule
   double now = level(schedule.steps.front());
   text << name << ' ' << node << " 0 PWL(0 " << Number(now);
   int points = 1;
+  // An edge that begins before the last one ended turns where that one got to.
+  double end = 0;
   for (const ScheduleStep& step : schedule.steps) {
     const double next = level(step);
     if (next == now) {
       continue;
     }
     const double begin = step.time - advance;
-    text << ' ' << Number(begin) << ' ' << Number(now) << ' ' << Number(begin + ramp) << ' '
-         << Number(next);
+    const double from = begin <= end ? now - (now - next) * (end - begin) / ramp : now;
+    text << (begin <= end || end == 0 ? "" : ' ' + Number(end) + ' ' + Number(now)) << ' '
+         << Number(begin) << ' ' << Number(from);
+    end = begin + ramp * std::abs(next - from) / std::abs(next - now);
     now = next;
     if (++points % 4 == 0) {
       text << "\n+";
     }
   }
-  text << ")\n";
+  text << (end == 0 ? "" : ' ' + Number(end) + ' ' + Number(now)) << ")\n";
   return text.str();
 }
 

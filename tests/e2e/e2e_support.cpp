@@ -78,6 +78,8 @@ std::string Usage() {
       "                printed on it (AT24C02, 24LC256, M24C64...).",
       "  /CHIP:?       List the chips: size, page, address bytes and pins.",
       "  /ADDR:n       Levels of the chip's address pins A2 A1 A0, 0 to 7 (0).",
+      "  /KHZ:n        Bus clock in kHz: serial port 1 to 100 (100; 24RF08 1 to 12),",
+      "                CH341A 20, 100, 400 or 750 (400; 24RF08 20 or 100, 100).",
       "  /P /R         Show the APP registers and the access protection they set.",
       "",
       "Please report any bug to: ebrilo-bugs@example.org",
