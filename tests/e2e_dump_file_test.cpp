@@ -146,7 +146,8 @@ TEST_F(DumpFile, ChipSwitchRefusalsComeBeforeTheBus) {
         Refusal{{"dump.bin", "/CHIP:24C08", "/ADDR:6"}, 1, "sets A1, which the 24C08 does not"},
         Refusal{{"dump.bin", "/CHIP:24C00"}, 1, "24C00 names no chip this program knows"},
         Refusal{{"dump.bin", "/CHIP:24LC515", "/ADDR:4"}, 1, "its pin 3 must be tied to VCC"},
-        Refusal{{"dump.bin", "/ADDR:0"}, 1, "/ADDR: has no meaning for the 24RF08"}}) {
+        Refusal{{"dump.bin", "/ADDR:0"}, 1, "/ADDR: has no meaning for the 24RF08"},
+        Refusal{{"dump.bin", "/CHIP:24C02", "/ADDR:8"}, 1, "/ADDR:8: /ADDR: takes the levels"}}) {
     const ProgramRun run = Run({.arguments = arguments, .sim = "save=chip.bin"});
     EXPECT_EQ(run.status, status) << why;
     EXPECT_TRUE(run.err.find(why) != std::string::npos && run.err.find('\n') == run.err.size() - 1)

@@ -28,9 +28,11 @@ void CalibrateDelay();
 // calibration that something disturbed (the process stopped for a while,
 // other work competing for the processor) measures the busy loop slower than
 // it is, and its bit delays come out too short for the chip and the
-// interface circuit. While the delays time more than 10 % short of 40 µs,
-// calibration runs again, at most three more times; then the count whose
-// delays came closest is kept.
+// interface circuit. A process held up while the short loop was timed
+// makes the count far too large instead, and the delays milliseconds long.
+// While the delays time more than 10 % short of 40 µs or more than twice
+// as long, calibration runs again, at most three more times; then the count
+// whose delays came closest is kept.
 void CalibrateDelayChecked();
 
 // Times bit delays of the current delay_count for about 100 ms, in windows
