@@ -318,11 +318,11 @@ TEST_F(SimBus, PollIsADummyWriteToBlockZero) {
 // first block. On every carrier (the CH341A clocks out its packet's bytes
 // after a refused address).
 TEST_F(SimBus, ProbeAndPollsAddressTheWholeWordAddress) {
+  const std::string b0 =
+      "A0+ 00+ 00+ S A1+ FF- P S A8+ 00+ 00+ 12+ P S A8- P S A8+ 00+ 00+ S A9+ 12- P";
   for (const auto& [port, chip, address, log] :
-       {std::tuple{"COM1", "24C515", 0x8000u,
-                   "A0+ 00+ 00+ S A1+ FF- P S A8+ 00+ 00+ 12+ P S A8- P S A8+ 00+ 00+ S A9+ 12- P"},
-        {"i2c-1", "24C515", 0x8000u,
-         "A0+ 00+ 00+ S A1+ FF- P S A8+ 00+ 00+ 12+ P S A8- P S A8+ 00+ 00+ S A9+ 12- P"},
+       {std::tuple{"COM1", "24C515", 0x8000u, b0},
+        {"i2c-1", "24C515", 0x8000u, b0},
         {"ch341a", "24M01", 0x10000u,
          "A0+ 00+ 00+ S A1+ FF- P S A2+ 00+ 00+ 12+ P S A2- 00- 00- S A3- FF- P S A2+ 00+ 00+ S "
          "A3+ 12- P"},
