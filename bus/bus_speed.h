@@ -13,6 +13,16 @@
 
 #include "bus/transfer.h"
 
+// The least wait after SCL changes on the serial port, in µs. An RS-232
+// driver slews at about 4 V/µs: from -12 V it takes some 3 µs to lift SCL
+// past the chip's threshold, while a fall starts as soon as it leaves +12 V,
+// so the phase after a rise comes out shorter than the wait, and a phase cut
+// to one wait (SCL high for a data bit sent, low between two bits received)
+// needs this much for 4.0 µs high and 4.7 µs low on every port the reference
+// circuits take. The data line keeps the bit delay: its changes only need to
+// settle while SCL is low.
+inline constexpr double kSclWaitMicroseconds = 5.75;
+
 // The bus clock of the run in kHz, set by ChooseBusClock before the bus is
 // opened: on the serial port 500 divided by the bit delay in µs (12.5 for
 // the 24RF08's 40 µs); 0 on an I2C adapter, whose clock is the kernel's.
@@ -30,8 +40,9 @@ bool ChooseBusClock(BusCarrier carrier, bool own_bit_delay,
 std::string AllowedClocks(BusCarrier carrier, bool own_bit_delay);
 
 // Puts the clock into effect on the serial port, once the bit delay is
-// calibrated: nothing changes for a chip that keeps its own bit delay at
-// its own speed. The CH341A takes bus_clock_khz at its opening.
+// calibrated, with SCL's waits at least kSclWaitMicroseconds: nothing
+// changes for a chip that keeps its own bit delay at its own speed. The
+// CH341A takes bus_clock_khz at its opening.
 void ApplyBusClock();
 
 // Empty, or a line for a connection that read unreliably: where the bus ran

@@ -51,7 +51,7 @@ void SetRts(std::int32_t level) {
   const std::uint64_t started = ChangeStarts();
   RTS(level);
   ChangeEnded(started);
-  BitDelay();
+  SclDelay();
 }
 
 }  // namespace

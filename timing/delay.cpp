@@ -8,6 +8,7 @@
 #include "platform/platform.h"
 
 std::int32_t delay_count = 0;
+std::int32_t scl_delay_count = 0;
 
 namespace {
 
@@ -118,7 +119,7 @@ std::int32_t ScaledCount(std::int32_t count, double factor) {
                          std::numeric_limits<std::int32_t>::max()));
 }
 
-void SetBitDelay(double microseconds) {
+void SetBitDelay(double microseconds, double scl_microseconds) {
   delay_count = ScaledCount(delay_count, microseconds / kBitDelayMicroseconds);
   const int delays = static_cast<int>(std::ceil(kStretchMicroseconds / microseconds));
   const double stretch = delays * microseconds;
@@ -134,14 +135,21 @@ void SetBitDelay(double microseconds) {
     // A clock that did not move tells nothing; one that jumped is not
     // believed beyond doubling the delay a round.
     if (shortest == 0 || static_cast<double>(shortest) >= stretch) {
-      return;
+      break;
     }
     delay_count = ScaledCount(delay_count, std::min(stretch / static_cast<double>(shortest), 2.0));
   }
+  scl_delay_count = scl_microseconds > microseconds
+                        ? ScaledCount(delay_count, scl_microseconds / microseconds)
+                        : 0;
 }
 
 void BitDelay() {
   SpinBusyCounter(delay_count);
+}
+
+void SclDelay() {
+  SpinBusyCounter(std::max(delay_count, scl_delay_count));
 }
 
 // Both waits poll: no sleep, so they end as soon as the tick counter allows.

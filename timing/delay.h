@@ -10,6 +10,10 @@
 // Passes of the busy loop in one bit delay; 0 until calibrated, then 1 or more.
 extern std::int32_t delay_count;
 
+// Passes of the busy loop in the wait after SCL changes, where SetBitDelay
+// made it longer than a bit delay; 0 (a bit delay) otherwise.
+extern std::int32_t scl_delay_count;
+
 // The bit delay calibration aims at, in microseconds: the 24RF08's.
 inline constexpr double kCalibratedBitDelayMicroseconds = 40.0;
 
@@ -18,8 +22,9 @@ inline constexpr double kCalibratedBitDelayMicroseconds = 40.0;
 // until no stretch of delays comes out shorter than asked: calibration may
 // keep a count up to 10 % short of 40 µs, and a delay of 5 µs has no such
 // room to spare. Interference only lengthens a stretch, so the shortest one
-// shows what the delay really takes.
-void SetBitDelay(double microseconds);
+// shows what the delay really takes. The wait after SCL changes is then
+// scl_microseconds where that is longer: the timed count, scaled.
+void SetBitDelay(double microseconds, double scl_microseconds);
 
 // Measures the busy loop against the tick counter and sets delay_count.
 void CalibrateDelay();
@@ -41,6 +46,10 @@ double MeasureBitDelay();
 
 // One bit delay: delay_count passes of the busy loop.
 void BitDelay();
+
+// The wait after SCL changes: one bit delay, or the longer wait SetBitDelay
+// gave SCL.
+void SclDelay();
 
 // Waits until at least ms milliseconds have passed.
 void WaitTicks(std::uint32_t ms);
