@@ -14,14 +14,16 @@
 #include "bus/transfer.h"
 
 // The least wait after SCL changes on the serial port, in µs. An RS-232
-// driver slews at about 4 V/µs: from -12 V it takes some 3 µs to lift SCL
-// past the chip's threshold, while a fall starts as soon as it leaves +12 V,
-// so the phase after a rise comes out shorter than the wait, and a phase cut
-// to one wait (SCL high for a data bit sent, low between two bits received)
-// needs this much for 4.0 µs high and 4.7 µs low on every port the reference
-// circuits take. The data line keeps the bit delay: its changes only need to
-// settle while SCL is low.
-inline constexpr double kSclWaitMicroseconds = 5.75;
+// driver slews at about 4 V/µs, so a ±12 V port needs 6 µs for a whole
+// swing, and SCL follows only once the swing has passed the circuit's
+// thresholds. After a shorter wait the next edge starts short of the rail
+// and gets there sooner: at a 5 µs bit delay the reference circuit's SCL
+// stayed high only 3.2 µs and low 4.3 µs where one wait made the phase (a
+// data bit sent, the gap between two bits received). At 6 µs it stays high
+// 5.1 µs and low 6.0 µs at every swing, room for delays that come out a few
+// per cent short. SDA keeps the bit delay: it only has to settle while SCL
+// is low, which takes two waits.
+inline constexpr double kSclWaitMicroseconds = 6.0;
 
 // The bus clock of the run in kHz, set by ChooseBusClock before the bus is
 // opened: on the serial port 500 divided by the bit delay in µs (12.5 for
