@@ -31,7 +31,7 @@ constexpr std::int64_t kMaximumTrialPasses = std::int64_t{1} << 31;
 // undisturbed, this many stretches a round, in at most this many rounds.
 constexpr double kStretchMicroseconds = 500.0;
 constexpr int kTimedStretches = 50;
-constexpr int kTimingRounds = 3;
+constexpr int kTimingRounds = 5;
 
 // The post-write wait ends once more than this many milliseconds have passed.
 constexpr std::uint32_t kSettleMs = 50;

@@ -19,10 +19,11 @@ inline constexpr double kCalibratedBitDelayMicroseconds = 40.0;
 
 // Scales delay_count from the calibrated 40 µs to a bit delay of about
 // microseconds, then times it on the microsecond clock and lengthens it
-// until no stretch of delays comes out shorter than asked: calibration may
-// keep a count up to 10 % short of 40 µs, and a delay of 5 µs has no such
-// room to spare. Interference only lengthens a stretch, so the shortest one
-// shows what the delay really takes. The wait after SCL changes is then
+// until no stretch of delays comes out shorter than asked, by at most a
+// doubling a round: a calibration that something disturbed keeps a count
+// that is short (the plain chips' is not checked at 40 µs), and a delay of
+// 5 µs has no room to spare. Interference only lengthens a stretch, so the
+// shortest one shows what the delay really takes. The wait after SCL changes is then
 // scl_microseconds where that is longer: the timed count, scaled.
 void SetBitDelay(double microseconds, double scl_microseconds);
 
