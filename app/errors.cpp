@@ -25,6 +25,8 @@ const char* MessageFor(ErrorCode code) {
       return "ERROR: Read eeprom failed!";
     case ErrorCode::OutputFailed:
       return "ERROR: Unable to create output file!";
+    case ErrorCode::DiffersFromDump:
+      return "ERROR: The eeprom differs from the dump!";
   }
   return nullptr;
 }

@@ -15,6 +15,8 @@ enum class ErrorCode : std::uint8_t {
   WriteFailed = 6,
   ReadFailed = 7,
   OutputFailed = 8,
+  // /C: the chip was read right and holds something else than the dump.
+  DiffersFromDump = 9,
 };
 
 // Prints the message for code; with then_exit (every caller's choice) it goes

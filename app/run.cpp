@@ -48,7 +48,7 @@ void InitializeTimer() {
 // A switch in the place of the dump file's name (ebrilo /V dump.bin) means
 // the name came later or not at all: it is turned away as a name, whatever
 // file of that name there may be.
-void WriteImage(const RunOptions& options, const char* file_name) {
+void LoadDump(const char* file_name) {
   if (IsSwitch(file_name)) {
     Diagnostic(std::string("'") + file_name +
                "' is a switch: the dump file's name must come first (ebrilo filename "
@@ -56,18 +56,21 @@ void WriteImage(const RunOptions& options, const char* file_name) {
     ReportError(ErrorCode::BadFileName, true);
   }
   LoadImage(file_name);
-  OpenChip();
-  CheckChip(true);
-  ConsoleLine("");
+}
+
+// Writes the dump's pages or bytes (those only selects, or all), and with
+// /V reads back the chip's pages that verify selects (or the whole chip).
+void WriteAndVerify(const RunOptions& options, const UnitSelection& only,
+                    const UnitSelection& verify) {
   // The writers cover the whole chip, 0 to its last address.
   const int last = static_cast<int>(eeprom_image.size()) - 1;
   bool written = false;
   if (options.byte_mode) {
     ConsoleLine("Byte mode. Writing eeprom...");
-    written = WriteImageBytewise(eeprom_image, last);
+    written = WriteImageBytewise(eeprom_image, last, only);
   } else {
     ConsoleLine("Page mode. Writing eeprom...");
-    written = WriteImagePaged(eeprom_image, last);
+    written = WriteImagePaged(eeprom_image, last, only);
   }
   if (!written) {
     ExplainRefusals(true);
@@ -80,7 +83,7 @@ void WriteImage(const RunOptions& options, const char* file_name) {
   if (options.verify) {
     ConsoleLine("Verifying eeprom...");
     EepromImage found;
-    if (!VerifyImage(eeprom_image, &found)) {
+    if (!VerifyImage(eeprom_image, &found, verify)) {
       ExplainFailedVerify(found);
       ExplainRefusals(true);
       CloseBus();
@@ -88,6 +91,84 @@ void WriteImage(const RunOptions& options, const char* file_name) {
     }
   }
   ExplainRefusals(true);
+}
+
+void WriteImage(const RunOptions& options, const char* file_name) {
+  LoadDump(file_name);
+  OpenChip();
+  CheckChip(true);
+  ConsoleLine("");
+  WriteAndVerify(options, {}, {});
+}
+
+// The end of a comparison that found differing units (or -1: its read
+// failed). A chip that was read right and holds something else is neither
+// a failed read nor a failed write: it has a status of its own.
+void EndComparison(int differing, const char* holds) {
+  if (differing < 0) {
+    ExplainRefusals(false);
+    CloseBus();
+    ReportError(ErrorCode::ReadFailed, true);
+  }
+  if (differing > 0) {
+    CloseBus();
+    ReportError(ErrorCode::DiffersFromDump, true);
+  }
+  ConsoleLine(holds);
+}
+
+// /C reads the chip as /V does and writes nothing. A chip smaller than
+// named, which reads as its contents repeated, is said so where it differs.
+void CompareWithImage(const char* file_name) {
+  LoadDump(file_name);
+  OpenChip();
+  CheckChip(false);
+  ConsoleLine("");
+  ConsoleLine("Comparing eeprom...");
+  EepromImage found;
+  const int differing = CompareImage(eeprom_image, {}, &found);
+  if (differing > 0) {
+    TellRepeats(found);
+  }
+  EndComparison(differing, "The chip holds the dump.");
+}
+
+void CompareAppRegisters() {
+  OpenChip();
+  ConsoleLine("");
+  ConsoleLine("Comparing APP...");
+  EndComparison(CompareApp(), "The APP registers hold what /P writes.");
+}
+
+// /U reads the chip first, as /V reads it: a part that reads as the dump is
+// read once, and only one that seems to differ costs a second read. Reading
+// takes less than writing (no write cycle), so writing only the pages (in
+// byte mode the bytes) that differ spares the time and the wear of the rest,
+// and a write cut short and run again writes only what is still missing.
+// /V then reads back only the pages written: the rest was found right a
+// moment before.
+void UpdateImage(const RunOptions& options, const char* file_name) {
+  LoadDump(file_name);
+  OpenChip();
+  CheckChip(true);
+  ConsoleLine("");
+  ConsoleLine("Reading eeprom...");
+  EepromImage found;
+  if (!ReadImageExpecting(eeprom_image, found)) {
+    ExplainRefusals(false);
+    CloseBus();
+    ReportError(ErrorCode::ReadFailed, true);
+  }
+  const UnitSelection differing =
+      DifferingUnits(eeprom_image, found, options.byte_mode ? 1 : current_chip->page);
+  const auto count = std::count(differing.begin(), differing.end(), true);
+  if (count == 0) {
+    ConsoleLine("The chip already holds the dump.");
+    return;
+  }
+  Diagnostic(std::to_string(count) + " of " + std::to_string(differing.size()) +
+             (options.byte_mode ? " bytes" : " pages") + (count == 1 ? " differs" : " differ"));
+  WriteAndVerify(options, differing, DifferingUnits(eeprom_image, found, current_chip->page));
 }
 
 // The file is taken (as a temporary beside it) before the port is opened,
@@ -283,6 +364,31 @@ void ChooseChip(const RunOptions& options) {
       PauseAndExit(1);
     }
   }
+  // /R, /C and /U are each a job of its own on the file; /U has no file to
+  // take what differs from with /P.
+  std::string jobs;
+  int given = 0;
+  for (const auto& [asked, name] :
+       {std::pair{options.read_chip, "/R"}, std::pair{options.compare, "/C"},
+        std::pair{options.update, "/U"}}) {
+    if (asked) {
+      jobs += (jobs.empty() ? "" : " and ") + std::string(name);
+      ++given;
+    }
+  }
+  if (given > 1) {
+    Diagnostic(jobs +
+               " are jobs of their own (/R reads the chip into the file, /C compares it with "
+               "the file, /U writes what differs from the file): give one; nothing was sent to "
+               "the chip");
+    PauseAndExit(1);
+  }
+  if (options.app_reset && options.update) {
+    Diagnostic(
+        "/U writes what differs from a dump file, and /P has none (/P /C compares the APP "
+        "registers with what /P writes): nothing was sent to the chip");
+    PauseAndExit(1);
+  }
   if (options.app_reset && !chip.app_page) {
     std::string owners;
     for (const Chip& other : Chips()) {
@@ -359,10 +465,16 @@ void RunSequence(std::span<const std::string_view> arguments) {
   const std::string file_name(arguments[0]);
   if (options.app_reset && options.read_chip) {
     ShowAppRegisters();
+  } else if (options.app_reset && options.compare) {
+    CompareAppRegisters();
   } else if (options.app_reset) {
     ResetAppRegisters(options);
   } else if (options.read_chip) {
     ReadIntoFile(options, file_name.c_str());
+  } else if (options.compare) {
+    CompareWithImage(file_name.c_str());
+  } else if (options.update) {
+    UpdateImage(options, file_name.c_str());
   } else {
     WriteImage(options, file_name.c_str());
   }

@@ -41,6 +41,8 @@ RunOptions ParseSwitches(std::span<const std::string_view> arguments) {
   options.fast_writes = HasSwitch(arguments, "/F", "/f");
   options.read_chip = HasSwitch(arguments, "/R", "/r");
   options.verify = HasSwitch(arguments, "/V", "/v");
+  options.compare = HasSwitch(arguments, "/C", "/c");
+  options.update = HasSwitch(arguments, "/U", "/u");
   options.bus.invert_scl = HasSwitch(arguments, "/X", "/x");
   options.bus.invert_sda_out = HasSwitch(arguments, "/D", "/d");
   options.bus.invert_sda_in = HasSwitch(arguments, "/I", "/i");
@@ -62,7 +64,7 @@ RunOptions ParseSwitches(std::span<const std::string_view> arguments) {
 }
 
 bool IsSwitch(std::string_view argument) {
-  constexpr std::string_view kLetters = "PpBbEeFfRrVvXxDdIi";
+  constexpr std::string_view kLetters = "PpBbEeFfRrVvCcUuXxDdIi";
   return (argument.size() == 2 && argument[0] == '/' &&
           kLetters.find(argument[1]) != std::string_view::npos) ||
          HasKeyword(argument, kPortKeyword) || HasKeyword(argument, kChipKeyword) ||
@@ -111,6 +113,8 @@ void PrintUsage() {
   ConsoleLine("  /F            Fast writes: poll the eeprom for the end of each write cycle.");
   ConsoleLine("  /R            Read the eeprom into the file instead of writing it.");
   ConsoleLine("  /V            Verify: read the eeprom back and compare (with /R: read again).");
+  ConsoleLine("  /C            Compare the eeprom with the file, writing nothing (/P /C: APP).");
+  ConsoleLine("  /U            Update: read first, write only what differs from the file.");
   ConsoleLine("  /X            Invert SCL. Default is direct.");
   ConsoleLine("  /D            Invert SDA-Out. Default is direct.");
   ConsoleLine("  /I            Invert SDA-In. Default is direct.");

@@ -16,6 +16,8 @@ struct RunOptions {
   bool fast_writes = false;        // /F: acknowledge polling after each write
   bool read_chip = false;          // /R: read the chip into the file; with /P, show APP
   bool verify = false;             // /V
+  bool compare = false;            // /C: compare the chip with the file; with /P, APP with 0xFF
+  bool update = false;             // /U: write only what differs from the file
   BusOptions bus;                  // /X, /D, /I
   std::string_view port = "COM1";  // /PORT:name, the last one given
   bool list_ports = false;         // /PORT:?

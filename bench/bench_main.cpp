@@ -5,10 +5,11 @@
 // the calibration and the bit delay it gives, what a line operation adds,
 // and whole runs of ebrilo-sim against the time their protocol takes.
 //
-// Usage: ebrilo-bench --markdown FILE [--port DEVICE]
+// Usage: ebrilo-bench --markdown FILE [--port DEVICE] [--only SECTION]
 // The table goes to standard output and, as Markdown, to FILE; the runs'
 // files go to a folder bench-runs beside it. A real port is timed only when
-// named: this machine's own serial ports may be its console.
+// named: this machine's own serial ports may be its console. --only runs
+// the sections whose name holds SECTION.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -24,6 +25,7 @@
 #include "bench/line_op_bench.h"
 #include "bench/report_table.h"
 #include "bench/sim_run_bench.h"
+#include "bench/update_bench.h"
 
 namespace {
 
@@ -96,6 +98,9 @@ int main(int argc, char** argv) {
   }
   if (section("24Cxx family")) {
     BenchChipFamily(work_dir.string());
+  }
+  if (section("Compare and update")) {
+    BenchUpdates(work_dir.string());
   }
   AddSection("Machine");
   AddRow("Hardware threads", std::to_string(std::thread::hardware_concurrency()));

@@ -19,17 +19,6 @@ constexpr double kSerial24C64Seconds = 4.4;
 constexpr double kProgrammer24C512Seconds = 7.0;
 constexpr double kProgrammer24C512At100Seconds = 15.5;
 
-// A dump of size random bytes for the chip, in the runs' folder.
-std::string MakeDump(const std::string& work_dir, const std::string& chip, std::size_t size) {
-  const std::string path = work_dir + "/" + chip + "-dump.bin";
-  std::mt19937 generator(static_cast<std::uint32_t>(size));
-  std::ofstream file(path, std::ios::binary);
-  for (std::size_t i = 0; i < size; ++i) {
-    file.put(static_cast<char>(generator() & 0xFF));
-  }
-  return path;
-}
-
 // A verified page-mode write with /F of the chip (at address pins 0), its
 // write cycle 5 ms.
 WholeRun VerifiedWrite(const std::string& work_dir, const std::string& chip, std::size_t size,
@@ -52,6 +41,16 @@ void TargetRow(const std::string& title, const WholeRun& run, double target) {
 }
 
 }  // namespace
+
+std::string MakeDump(const std::string& work_dir, const std::string& chip, std::size_t size) {
+  const std::string path = work_dir + "/" + chip + "-dump.bin";
+  std::mt19937 generator(static_cast<std::uint32_t>(size));
+  std::ofstream file(path, std::ios::binary);
+  for (std::size_t i = 0; i < size; ++i) {
+    file.put(static_cast<char>(generator() & 0xFF));
+  }
+  return path;
+}
 
 void BenchChipFamily(const std::string& work_dir) {
   AddSection("The 24Cxx family: page mode /F /V, start to prompt, simulated time");

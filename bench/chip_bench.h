@@ -5,6 +5,10 @@
 // CH341A, with their time on the bus.
 #pragma once
 
+#include <cstddef>
 #include <string>
+
+// A dump of size random bytes for the chip, in the runs' folder: its path.
+std::string MakeDump(const std::string& work_dir, const std::string& chip, std::size_t size);
 
 void BenchChipFamily(const std::string& work_dir);

@@ -122,12 +122,17 @@ bool Agree(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b, std
 // that agrees with it stands alone: a sound chip is read as often as it
 // always was, and only a unit that seems to differ costs more reads. A failed
 // transaction ends the unit at once, as it always has. Units that took more
-// than two reads are noted for TellRereads under name.
+// than two reads are noted for TellRereads under name. A first read made
+// already (first) counts as the unit's first.
 template <typename Read>
 UnitRead ReadUntilAgreed(std::span<std::uint8_t> unit, std::uint8_t mask,
-                         const std::uint8_t* expected, const std::string& name, Read read) {
+                         const std::uint8_t* expected, const std::string& name, Read read,
+                         std::span<const std::uint8_t> first = {}) {
   std::vector<std::vector<std::uint8_t>> earlier;
-  for (int reads = 1; reads <= kMostReads; ++reads) {
+  if (!first.empty()) {
+    earlier.emplace_back(first.begin(), first.end());
+  }
+  for (int reads = static_cast<int>(earlier.size()) + 1; reads <= kMostReads; ++reads) {
     std::vector<std::uint8_t> bytes(unit.size());
     if (!read(std::span(bytes))) {
       return UnitRead::kFailed;
@@ -177,24 +182,78 @@ int ListDifferences(const EepromImage& expected, const EepromImage& found) {
   return differing;
 }
 
+// One random read from start into bytes.
+auto ReadAt(std::size_t start) {
+  return [start](std::span<std::uint8_t> bytes) {
+    return ReadEepromBytes(static_cast<std::uint32_t>(start), bytes);
+  };
+}
+
+// Reads the length bytes at start into image as ReadBlocks does, naming in
+// unreliable a part that never read the same twice. With by_page (an
+// update, which writes what differs a page at a time), a part whose first
+// read differs from expected is not read again whole: only its pages that
+// differ are, each until a read agrees with that first one or another.
+UnitRead ReadPart(EepromImage& image, const EepromImage* expected, std::size_t start,
+                  std::size_t length, bool by_page, std::string& unreliable) {
+  const std::span<std::uint8_t> part = std::span(image).subspan(start, length);
+  if (!by_page || expected == nullptr) {
+    const UnitRead result =
+        ReadUntilAgreed(part, 0xFF, expected != nullptr ? expected->data() + start : nullptr,
+                        UnitName(start, length), ReadAt(start));
+    if (result == UnitRead::kNeverAgreed) {
+      unreliable = UnitName(start, length);
+    }
+    return result;
+  }
+  std::vector<std::uint8_t> first(length);
+  if (!ReadAt(start)(std::span(first))) {
+    return UnitRead::kFailed;
+  }
+  std::copy(first.begin(), first.end(), part.begin());
+  const std::size_t page_size = current_chip->page;
+  for (std::size_t page = 0; page < length; page += page_size) {
+    const std::span<std::uint8_t> bytes = part.subspan(page, page_size);
+    if (Agree(bytes, std::span(*expected).subspan(start + page, page_size), 0xFF)) {
+      continue;
+    }
+    const UnitRead result =
+        ReadUntilAgreed(bytes, 0xFF, nullptr, UnitName(start + page, page_size),
+                        ReadAt(start + page), std::span(first).subspan(page, page_size));
+    if (result != UnitRead::kAgreed) {
+      if (result == UnitRead::kNeverAgreed) {
+        unreliable = UnitName(start + page, page_size);
+      }
+      return result;
+    }
+  }
+  return UnitRead::kAgreed;
+}
+
 // The whole chip into image, block by block, each until two reads agree or,
 // given expected, on one read that shows it. A block the chip may not give
 // refuses its word address, so every read that ends at a block's end gets
 // that block's bytes or fails: none is ever filled with what a wrapped or
-// refused read brings back.
-bool ReadBlocks(EepromImage& image, const EepromImage* expected) {
-  const std::size_t unit = ReadUnit(image.size());
+// refused read brings back. Given pages, only the chip's pages it selects
+// are read, a page a read, with a mark for each or as many as the page
+// writer's whole line spread over them; the rest of image is left as it is.
+bool ReadBlocks(EepromImage& image, const EepromImage* expected, const UnitSelection& pages = {},
+                bool by_page = false) {
+  const std::size_t unit = pages.empty() ? ReadUnit(image.size()) : current_chip->page;
+  const int selected = static_cast<int>(std::count(pages.begin(), pages.end(), true));
+  int pages_read = 0;
   std::string unreliable;
   bool ok = true;
   for (std::size_t start = 0; start < image.size() && ok; start += unit) {
-    const UnitRead result =
-        ReadUntilAgreed(std::span(image).subspan(start, unit), 0xFF,
-                        expected != nullptr ? expected->data() + start : nullptr,
-                        UnitName(start, unit), [start](std::span<std::uint8_t> bytes) {
-                          return ReadEepromBytes(static_cast<std::uint32_t>(start), bytes);
-                        });
+    if (!pages.empty() && !pages[start / unit]) {
+      continue;
+    }
+    const UnitRead result = ReadPart(image, expected, start, unit, by_page, unreliable);
     ok = result == UnitRead::kAgreed;
-    if (ok) {
+    if (ok && !pages.empty()) {
+      const int marks = SpreadMarks(++pages_read, selected, MarksOfWholeJob(current_chip->page));
+      ConsoleWrite(std::string(static_cast<std::size_t>(marks), '>'));
+    } else if (ok) {
       // A mark for each 128 bytes (at most 64 in a read), whatever the unit,
       // flushed one by one as the writers' are.
       for (std::size_t done = start + kBlockSize; done <= start + unit; done += kBlockSize) {
@@ -204,9 +263,6 @@ bool ReadBlocks(EepromImage& image, const EepromImage* expected) {
       }
     } else {
       ConsoleLine("error at " + Location());
-      if (result == UnitRead::kNeverAgreed) {
-        unreliable = UnitName(start, unit);
-      }
     }
   }
   ConsoleLine("");
@@ -223,16 +279,26 @@ bool ReadImage(EepromImage& image) {
   return ReadBlocks(image, nullptr);
 }
 
-bool VerifyImage(const EepromImage& image, EepromImage* found) {
-  EepromImage read_back(image.size());
-  if (!ReadBlocks(read_back, &image)) {
-    return false;
+bool ReadImageExpecting(const EepromImage& expected, EepromImage& found) {
+  found.assign(expected.size(), 0);
+  return ReadBlocks(found, &expected, {}, true);
+}
+
+int CompareImage(const EepromImage& image, const UnitSelection& pages, EepromImage* found) {
+  // Pages left out are taken to hold the image.
+  EepromImage read_back = image;
+  if (!ReadBlocks(read_back, &image, pages)) {
+    return -1;
   }
-  const bool same = ListDifferences(image, read_back) == 0;
-  if (found != nullptr) {
+  const int differing = ListDifferences(image, read_back);
+  if (found != nullptr && pages.empty()) {
     *found = std::move(read_back);
   }
-  return same;
+  return differing;
+}
+
+bool VerifyImage(const EepromImage& image, EepromImage* found, const UnitSelection& pages) {
+  return CompareImage(image, pages, found) == 0;
 }
 
 UnitRead ReadBytesAgreed(std::uint32_t start, std::span<std::uint8_t> bytes, bool& reread) {
@@ -281,7 +347,7 @@ bool ReadAppRegisterAgreed(std::uint8_t index, std::uint8_t& value, bool& failed
   return true;
 }
 
-bool VerifyApp() {
+int CompareApp() {
   std::array<std::uint8_t, kAppRegisters> registers{};
   for (std::size_t index = 0; index < registers.size(); ++index) {
     const auto register_index = static_cast<std::uint8_t>(index);
@@ -296,7 +362,7 @@ bool VerifyApp() {
       if (result == UnitRead::kNeverAgreed) {
         SayConnectionUnreliable(RegisterName(index));
       }
-      return false;
+      return -1;
     }
   }
   int differing = 0;
@@ -311,5 +377,9 @@ bool VerifyApp() {
   verify_saw_old_contents = differing >= kUnitsOfOldContents;
   PrintDifferingBytes(differing);
   TellRereads();
-  return differing == 0;
+  return differing;
+}
+
+bool VerifyApp() {
+  return CompareApp() == 0;
 }

@@ -18,6 +18,7 @@
 #include <span>
 
 #include "eeprom/image_file.h"
+#include "eeprom/writers.h"
 
 // Reads of one unit before the connection is given up: a transient spoils
 // one read, so a sound connection never needs more than three, and a clip
@@ -32,12 +33,27 @@ inline constexpr int kMostReads = 8;
 // false. Ends with a line end.
 bool ReadImage(EepromImage& image);
 
-// Reads the whole chip again and compares it with image: true only when the
-// read succeeded and the chip holds image exactly. A block that reads as
-// image is taken on that one read; one that does not is read again until two
-// reads agree, and what they agree on is compared. Given found, leaves there
-// what the chip was found to hold, once the whole chip was read.
-bool VerifyImage(const EepromImage& image, EepromImage* found = nullptr);
+// Reads the whole chip into found (sized to expected) as CompareImage reads
+// it, listing nothing: a block that reads as expected is taken on that one
+// read. Of one that does not, only the pages that differ are read again, a
+// page a read, each until two reads agree: what differs is written a page
+// at a time, and a page costs a fraction of a block's read. False, after
+// its error line, as ReadImage.
+bool ReadImageExpecting(const EepromImage& expected, EepromImage& found);
+
+// Reads the whole chip again, or only the chip's pages that pages selects (a
+// page a read), and compares it with image, listing each differing page on
+// a "mismatch at" line and then how many bytes differ: that number, or -1
+// when the read failed. A block or page that reads as image is taken on
+// that one read; one that does not is read again until two reads agree, and
+// what they agree on is compared. Given found, leaves there what the chip
+// was found to hold, once the whole chip was read (not where pages chose).
+int CompareImage(const EepromImage& image, const UnitSelection& pages = {},
+                 EepromImage* found = nullptr);
+
+// True only when CompareImage found the chip holding image.
+bool VerifyImage(const EepromImage& image, EepromImage* found = nullptr,
+                 const UnitSelection& pages = {});
 
 // How a unit read until two reads agree ended.
 enum class UnitRead { kAgreed, kNeverAgreed, kFailed };
@@ -54,6 +70,10 @@ UnitRead ReadBytesAgreed(std::uint32_t start, std::span<std::uint8_t> bytes, boo
 // in the bits the datasheets define (AppVerifyMask), agreed on by two reads
 // where the first did not show it.
 bool VerifyApp();
+
+// The same read of the registers as VerifyApp, with the same lines: the
+// number of registers that differ, or -1 when a read failed.
+int CompareApp();
 
 // Reads one APP register until two reads agree in the bits the datasheets
 // define (AppVerifyMask): value is the latest of them. False, with value

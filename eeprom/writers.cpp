@@ -24,8 +24,14 @@ constexpr std::uint32_t kBytesPerMark = 128;
 constexpr std::uint32_t kMarksInAChip = 64;
 
 // Marks are flushed one by one, so that progress shows during the write.
-void PrintMark() {
-  ConsoleWrite(">");
+void PrintMarks(int count) {
+  for (int mark = 0; mark < count; ++mark) {
+    ConsoleWrite(">");
+  }
+}
+
+int Selected(const UnitSelection& only) {
+  return static_cast<int>(std::count(only.begin(), only.end(), true));
 }
 
 std::string Location() {
@@ -69,21 +75,52 @@ bool MarkDue(std::uint32_t done, std::uint32_t unit) {
   return done % std::max(unit, current_chip->size / kMarksInAChip) == 0;
 }
 
-bool WriteImagePaged(const EepromImage& image, int last) {
+int MarksOfWholeJob(std::uint32_t unit) {
+  return static_cast<int>(current_chip->size / std::max(unit, current_chip->size / kMarksInAChip));
+}
+
+int SpreadMarks(int done, int total, int most) {
+  if (total <= most) {
+    return 1;
+  }
+  const auto reached = [total, most](int units) {
+    return static_cast<int>(static_cast<std::int64_t>(units) * most / total);
+  };
+  return reached(done) - reached(done - 1);
+}
+
+UnitSelection DifferingUnits(const EepromImage& image, const EepromImage& found,
+                             std::uint32_t unit) {
+  UnitSelection differing(image.size() / unit);
+  for (std::size_t address = 0; address < image.size(); ++address) {
+    if (image[address] != found[address]) {
+      differing[address / unit] = true;
+    }
+  }
+  return differing;
+}
+
+bool WriteImagePaged(const EepromImage& image, int last, const UnitSelection& only) {
   last = LastInImage(image, last);
   const std::uint16_t page_size = current_chip->page;
+  const int pages = (last + page_size) / page_size;
+  const int selected = only.empty() ? pages : Selected(only);
   position = 0;
   bool ok = true;
   int written = 0;
-  SayProgressWhenInterrupted((last + page_size) / page_size, "pages", kPartOfDump);
+  int attempted = 0;
+  SayProgressWhenInterrupted(selected, "pages", kPartOfDump);
   while (static_cast<int>(position) < last + 1 && ok) {
     const std::uint32_t start = position;
     position += page_size;
+    if (!only.empty() && !only[start / page_size]) {
+      continue;
+    }
+    const int marks = only.empty() ? (MarkDue(position, page_size) ? 1 : 0)
+                                   : SpreadMarks(++attempted, selected, MarksOfWholeJob(page_size));
     if (WritePage(start, page_size, std::span(image).subspan(start, page_size))) {
       CountForInterruption(++written);
-      if (MarkDue(position, page_size)) {
-        PrintMark();
-      }
+      PrintMarks(marks);
     } else {
       ConsoleLine("error at " + Location());
       ++failed_writes;
@@ -96,25 +133,30 @@ bool WriteImagePaged(const EepromImage& image, int last) {
   return ok;
 }
 
-bool WriteImageBytewise(const EepromImage& image, int last) {
+bool WriteImageBytewise(const EepromImage& image, int last, const UnitSelection& only) {
   last = LastInImage(image, last);
+  const int selected = only.empty() ? last + 1 : Selected(only);
   position = 0;
   bool ok = true;
   int written = 0;
-  SayProgressWhenInterrupted(last + 1, "bytes", kPartOfDump);
-  while (static_cast<int>(position) < last + 1 && ok) {
+  int attempted = 0;
+  SayProgressWhenInterrupted(selected, "bytes", kPartOfDump);
+  for (; static_cast<int>(position) < last + 1 && ok; ++position) {
+    if (!only.empty() && !only[position]) {
+      continue;
+    }
+    const int marks = only.empty()
+                          ? (MarkDue(position + 1, kBytesPerMark) ? 1 : 0)
+                          : SpreadMarks(++attempted, selected, MarksOfWholeJob(kBytesPerMark));
     if (WriteEepromByte(position, image[position])) {
       CountForInterruption(++written);
-      if (MarkDue(position + 1, kBytesPerMark)) {
-        PrintMark();
-      }
+      PrintMarks(marks);
     } else {
       ConsoleLine("error at " + std::to_string(position) + " " + Location());
       ++failed_writes;
       ok = ignore_errors;
     }
     WaitWriteCycle();
-    ++position;
   }
   SayNothingWhenInterrupted();
   ConsoleLine("");

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "eeprom/image_file.h"
 
@@ -27,19 +28,38 @@ extern int failed_writes;
 // again instead of always waiting the fixed time.
 extern bool ack_polling;
 
+// The units of a job (the chip's pages, or its bytes) that it covers: unit
+// n stands for addresses n * unit size on. An empty selection covers all.
+using UnitSelection = std::vector<bool>;
+
 // Both image writers cover addresses 0 to last and return false when they
 // stopped at a failed transaction (never with ignore_errors). Page mode
 // shows a mark for each page, byte mode one for each 128 bytes: 64 and 8
 // on the 24RF08; on a larger chip, where that would make more than 64, one
-// for each 1/64 of the chip (MarkDue).
-bool WriteImagePaged(const EepromImage& image, int last);
-bool WriteImageBytewise(const EepromImage& image, int last);
+// for each 1/64 of the chip (MarkDue). Given only (an update, /U), they
+// write only the pages or bytes it selects, send nothing for the others,
+// and show a mark for each written unit, or as many as the whole job would
+// show, spread evenly over them, where there are more (SpreadMarks).
+bool WriteImagePaged(const EepromImage& image, int last, const UnitSelection& only = {});
+bool WriteImageBytewise(const EepromImage& image, int last, const UnitSelection& only = {});
+
+// The units of unit bytes in which found differs from image.
+UnitSelection DifferingUnits(const EepromImage& image, const EepromImage& found,
+                             std::uint32_t unit);
 
 // Whether a progress mark is due once a job that works in units of unit
 // bytes has done the addresses below done: at the end of each unit, or of
 // each 1/64 of the chip where its units are more than 64. A console line
 // holds 64 marks.
 bool MarkDue(std::uint32_t done, std::uint32_t unit);
+
+// The marks a job over the whole chip in units of unit bytes shows.
+int MarksOfWholeJob(std::uint32_t unit);
+
+// The marks due once the done-th of total selected units is done, in a job
+// whose whole line holds most: one a unit where total is at most most,
+// else most spread evenly over the units.
+int SpreadMarks(int done, int total, int most);
 
 // Sets APP registers 0 to 9 to 0xFF, listing failures; always true.
 bool ResetApp();

@@ -65,6 +65,8 @@ std::string Usage() {
       "  /F            Fast writes: poll the eeprom for the end of each write cycle.",
       "  /R            Read the eeprom into the file instead of writing it.",
       "  /V            Verify: read the eeprom back and compare (with /R: read again).",
+      "  /C            Compare the eeprom with the file, writing nothing (/P /C: APP).",
+      "  /U            Update: read first, write only what differs from the file.",
       "  /X            Invert SCL. Default is direct.",
       "  /D            Invert SDA-Out. Default is direct.",
       "  /I            Invert SDA-In. Default is direct.",
