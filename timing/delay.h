@@ -23,8 +23,9 @@ inline constexpr double kCalibratedBitDelayMicroseconds = 40.0;
 // doubling a round: a calibration that something disturbed keeps a count
 // that is short (the plain chips' is not checked at 40 µs), and a delay of
 // 5 µs has no room to spare. Interference only lengthens a stretch, so the
-// shortest one shows what the delay really takes. The wait after SCL changes is then
-// scl_microseconds where that is longer: the timed count, scaled.
+// shortest one shows what the delay really takes. The wait after SCL
+// changes is then scl_microseconds where that is longer: the timed count,
+// scaled.
 void SetBitDelay(double microseconds, double scl_microseconds);
 
 // Measures the busy loop against the tick counter and sets delay_count.
