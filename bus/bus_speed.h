@@ -13,16 +13,17 @@
 
 #include "bus/transfer.h"
 
-// The least wait after SCL changes on the serial port, in µs. An RS-232
-// driver slews at about 4 V/µs, so a ±12 V port needs 6 µs for a whole
-// swing, and SCL follows only once the swing has passed the circuit's
-// thresholds. After a shorter wait the next edge starts short of the rail
+// The least time between two changes of SCL on the serial port, in µs. An
+// RS-232 driver slews at about 4 V/µs, so a ±12 V port needs 6 µs for a
+// whole swing, and SCL follows only once the swing has passed the circuit's
+// thresholds. After a shorter phase the next edge starts short of the rail
 // and gets there sooner: at a 5 µs bit delay the reference circuit's SCL
-// stayed high only 3.2 µs and low 4.3 µs where one wait made the phase (a
-// data bit sent, the gap between two bits received). At 6 µs it stays high
-// 5.1 µs and low 6.0 µs at every swing, room for delays that come out a few
-// per cent short. SDA keeps the bit delay: it only has to settle while SCL
-// is low, which takes two waits.
+// stayed high only 3.2 µs and low 4.3 µs where one bit delay made the phase
+// (a data bit sent, the gap between two bits received). Such a phase is
+// lengthened to 6 µs before SCL changes again: SCL then stays high 5.1 µs
+// and low 6.0 µs at every swing, room for delays that come out a few per
+// cent short. Phases of two bit delays or more (SCL low while a data bit is
+// set up, high while a bit is read) keep them.
 inline constexpr double kSclWaitMicroseconds = 6.0;
 
 // The bus clock of the run in kHz, set by ChooseBusClock before the bus is
@@ -42,7 +43,7 @@ bool ChooseBusClock(BusCarrier carrier, bool own_bit_delay,
 std::string AllowedClocks(BusCarrier carrier, bool own_bit_delay);
 
 // Puts the clock into effect on the serial port, once the bit delay is
-// calibrated, with SCL's waits at least kSclWaitMicroseconds: nothing
+// calibrated, with SCL's phases at least kSclWaitMicroseconds: nothing
 // changes for a chip that keeps its own bit delay at its own speed. The
 // CH341A takes bus_clock_khz at its opening.
 void ApplyBusClock();

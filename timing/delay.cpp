@@ -8,7 +8,7 @@
 #include "platform/platform.h"
 
 std::int32_t delay_count = 0;
-std::int32_t scl_delay_count = 0;
+std::int32_t scl_hold_count = 0;
 
 namespace {
 
@@ -139,17 +139,19 @@ void SetBitDelay(double microseconds, double scl_microseconds) {
     }
     delay_count = ScaledCount(delay_count, std::min(stretch / static_cast<double>(shortest), 2.0));
   }
-  scl_delay_count = scl_microseconds > microseconds
-                        ? ScaledCount(delay_count, scl_microseconds / microseconds)
-                        : 0;
+  scl_hold_count = scl_microseconds > microseconds
+                       ? ScaledCount(delay_count, (scl_microseconds - microseconds) / microseconds)
+                       : 0;
 }
 
 void BitDelay() {
   SpinBusyCounter(delay_count);
 }
 
-void SclDelay() {
-  SpinBusyCounter(std::max(delay_count, scl_delay_count));
+void SclHold() {
+  if (scl_hold_count > 0) {
+    SpinBusyCounter(scl_hold_count);
+  }
 }
 
 // Both waits poll: no sleep, so they end as soon as the tick counter allows.

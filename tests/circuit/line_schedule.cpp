@@ -230,9 +230,13 @@ Schedule BuildSchedule(const std::vector<TraceChange>& write_run,
 
   Schedule schedule{.bit_delay = bit_delay};
   double time = 0;
-  double scl_wait = 0;  // after RTS moved SCL: the program's least wait for it, if longer
+  const double hold = std::max(kSclWaitMicroseconds * 1e-6 - bit_delay, 0.0);
+  bool scl_moved = false;  // by the step before: moved again a bit delay on, it waits hold more
   for (const GridStep& step : grid) {
-    time += static_cast<double>(step.delays) * bit_delay + scl_wait;
+    const bool again =
+        scl_moved && step.delays == 1 && schedule.steps.back().lines.rts != step.lines.rts;
+    time += static_cast<double>(step.delays) * bit_delay + (again ? hold : 0);
+    scl_moved = !schedule.steps.empty() && schedule.steps.back().lines.rts != step.lines.rts;
     ScheduleStep& added = schedule.steps.emplace_back();
     added.time = time;
     added.lines = step.lines;
@@ -240,8 +244,6 @@ Schedule BuildSchedule(const std::vector<TraceChange>& write_run,
     if (schedule.steps.size() > 1) {
       const LineLevels& before = schedule.steps[schedule.steps.size() - 2].lines;
       added.start_or_stop = IsStart(before, step.lines) || IsStop(before, step.lines);
-      scl_wait =
-          before.rts == step.lines.rts ? 0 : std::max(kSclWaitMicroseconds * 1e-6 - bit_delay, 0.0);
     }
   }
   schedule.end = time + 2 * bit_delay;

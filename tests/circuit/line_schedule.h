@@ -4,8 +4,8 @@
 // simulated clock, whose gaps between line changes are the bit delays plus
 // the simulator's own cost, stretched now and then by the machine's load. So
 // only the order of the changes and the number of bit delays between them
-// are kept, and each step is laid on a grid of exactly one bit delay (after
-// an SCL change, the program's least wait for SCL where that is longer);
+// are kept, and each step is laid on a grid of exactly one bit delay (an SCL
+// phase of one bit delay lengthened to the program's least one for SCL);
 // waits far longer than a few bit delays (the port's settling time, the
 // write cycle) shrink to a few bit delays, as nothing moves on the lines.
 #pragma once
