@@ -236,7 +236,11 @@ bool ParseValue(std::string_view key, std::string_view value, SimConfig& config)
     return ParseLocked(value, config);
   }
   if (key == "flip") {
-    return ParseOptionalNumber(value, config.flip_at) && *config.flip_at > 0;
+    config.flip_at.push_back(0);
+    return ParseNumber(value, config.flip_at.back()) && config.flip_at.back() > 0;
+  }
+  if (key == "flip_bit") {
+    return ParseNumber(value, config.flip_bit) && config.flip_bit <= 7;
   }
   // Every byte flipped would be a chip that holds other bytes, not a fault
   // of the connection: at least every second byte comes through.
@@ -250,9 +254,9 @@ bool ParseValue(std::string_view key, std::string_view value, SimConfig& config)
 }
 
 // Settings that can be given once only: a second value would leave it
-// unclear which one the harness meant. nack and invert add up instead.
+// unclear which one the harness meant. nack, invert and flip add up instead.
 bool RepeatsSetting(std::string_view key, std::vector<std::string_view>& seen) {
-  if (key == "nack" || key == "invert") {
+  if (key == "nack" || key == "invert" || key == "flip") {
     return false;
   }
   if (std::find(seen.begin(), seen.end(), key) != seen.end()) {

@@ -71,12 +71,13 @@ struct SimConfig {
   // (the chip's power-off).
   std::uint16_t locked = 0;
   std::optional<std::uint32_t> weak_cell;  // data address whose bit 0 is stored inverted
-  // A connection that brings bytes to the master wrong: the flip_at-th byte
+  // A connection that brings bytes to the master wrong: each flip_at-th byte
   // the chip sends in the session (counted from 1), and every flip_every-th
-  // (0: none), reaches the master with bit 4 inverted; the chip's memory
-  // stays as it is.
-  std::optional<std::uint32_t> flip_at;
+  // (0: none), reaches the master with bit flip_bit inverted; the chip's
+  // memory stays as it is.
+  std::vector<std::uint32_t> flip_at;
   std::uint32_t flip_every = 0;
+  std::uint32_t flip_bit = 4;
   std::optional<std::uint32_t> remove_at;  // the chip is gone from this transaction on
   std::uint32_t write_ms = 5;              // length of the write cycle
   // The 24RF08's documented fault: an odd number of acknowledged

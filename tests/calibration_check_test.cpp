@@ -78,6 +78,7 @@ TEST_F(CalibrationCheckTest, RepeatsCalibrationWhileTheDelaysComeOutShort) {
       {"38.5 µs is within 10 %", 26, 21, 1},
       {"35.7 µs is more than 10 % short", 28, 11, 2},
       {"4 µs after a stopped calibration", 250, 11, 2},
+      {"1 ms, over twice 40 µs, after a calibration held up in its short loop", 1, 11, 2},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.scenario);

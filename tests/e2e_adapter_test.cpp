@@ -26,19 +26,22 @@ const std::regex kLagLine(
 class AdapterRun : public ScratchDirectory {
  protected:
   // A page-mode write with /V and a read, with a lagging CTS and with one
-  // refreshed every 16 ms (the default latency timer of Windows drivers).
+  // refreshed every 16 ms (the default latency timer of Windows drivers), of
+  // a 24C01: each bit read waits out the lag, on a busy machine too.
   void ExpectWriteAndReadExact(const std::string& cts) const {
-    const Bytes image = PatternImage(31);
+    Bytes image = PatternImage(31);
+    image.resize(128);
     WriteFile("dump.bin", image);
-    ProgramRun run =
-        Run({.arguments = {"dump.bin", "/V"}, .sim = kAdapter + cts + ";save=chip.bin"});
+    ProgramRun run = Run({.arguments = {"dump.bin", "/V", "/CHIP:24C01"},
+                          .sim = kAdapter + cts + ";chip=24C01;save=chip.bin"});
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.out.find("\r\nDone.\r\n"), std::string::npos);
     EXPECT_TRUE(std::regex_match(run.err, kLagLine)) << run.err;
     EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("chip.bin"), image);
 
     std::remove(Path("copy.bin").c_str());
-    run = Run({.arguments = {"copy.bin", "/R"}, .sim = kAdapter + cts + ";load=dump.bin"});
+    run = Run({.arguments = {"copy.bin", "/R", "/CHIP:24C01"},
+               .sim = kAdapter + cts + ";chip=24C01;load=dump.bin"});
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(std::regex_match(run.err, kLagLine)) << run.err;
     EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("copy.bin"), image);

@@ -145,7 +145,8 @@ TEST_F(DumpFile, ChipSwitchRefusalsComeBeforeTheBus) {
         Refusal{{"/P", "/R", "/chip:AT24C02"}, 1, "which only the 24RF08 has, not the 24C02"},
         Refusal{{"dump.bin", "/CHIP:24C08", "/ADDR:6"}, 1, "sets A1, which the 24C08 does not"},
         Refusal{{"dump.bin", "/CHIP:24C1024"}, 1, "24C1024 names no chip this program knows"},
-        Refusal{{"dump.bin", "/ADDR:0"}, 1, "/ADDR: has no meaning for the 24RF08"}}) {
+        Refusal{{"dump.bin", "/ADDR:0"}, 1, "/ADDR: has no meaning for the 24RF08"},
+        Refusal{{"dump.bin", "/CHIP:24C02", "/ADDR:8"}, 1, "/ADDR:8: /ADDR: takes the levels"}}) {
     const ProgramRun run = Run({.arguments = arguments, .sim = "save=chip.bin"});
     EXPECT_EQ(run.status, status) << why;
     EXPECT_TRUE(run.err.find(why) != std::string::npos && run.err.find('\n') == run.err.size() - 1)

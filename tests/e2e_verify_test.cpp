@@ -141,6 +141,19 @@ TEST_F(VerifyRun, ByteTurnedOnTheWayIsReadAgain) {
       "to the chip is unreliable\r\nebrilo: check that the clip sits on every pin"))
       << run.err;
   EXPECT_FALSE(std::filesystem::exists(Path("poor.bin")));
+  // Any bit: bit 7 of byte 400, in block 1's second read. A byte in each of
+  // block 0's reads 2 to 7 (bytes 130 + 129k): the 8th agrees with the 1st.
+  for (const auto& [flips, unit] :
+       {std::pair{"flip_bit=7;flip=400", "block 1 (addresses 128 to 255) read differently once"},
+        {"flip_bit=0;flip=130;flip=259;flip=388;flip=517;flip=646;flip=775",
+         "block 0 (addresses 0 to 127) read differently 6 times"}}) {
+    std::filesystem::remove(Path("copy.bin"));
+    run = Run({.arguments = {"copy.bin", "/R"}, .sim = "load=image.bin;" + std::string(flips)});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.err,
+              kTurned + (unit + std::string(": the connection to the chip may be unreliable\r\n")));
+    EXPECT_PRED_FORMAT2(BytesMatch, ReadFile("copy.bin"), image);
+  }
 
   run = Write(image, {"/F", "/V"}, "flip=300");
   EXPECT_EQ(run.status, 0) << run.out;

@@ -3,6 +3,7 @@
 // emulated as /dev/i2c-1: umockdev's testbed in place of the machine's
 // devices, each transfer run on the simulated chip in this process. The
 // program never sees this machine's own I2C buses.
+#include <cstdio>
 #include <string>
 
 #include "sim/sim.h"
@@ -51,14 +52,23 @@ TEST_F(I2cDevRun, ListsThenWritesAndReadsThroughI2cDev) {
 
 // A kernel driver bound at the chip's address, as sysfs links it: the
 // adapter is not used, and standard error names the driver and how to
-// unbind it (status 4).
+// unbind it (status 4). Any of the chip's addresses counts.
 TEST_F(I2cDevRun, DriverOnTheChipKeepsTheAdapterUnused) {
-  const ProgramRun run = RunOn({.driver_at_chip = "at24"}, {"/P", "/PORT:i2c-1"});
-  EXPECT_EQ(run.err,
-            "ebrilo: /dev/i2c-1: address 0x54 belongs to the kernel driver at24 (1-0054), which "
-            "may write the chip too; unbind it with: echo 1-0054 | sudo tee "
-            "/sys/bus/i2c/drivers/at24/unbind\r\n");
-  EXPECT_EQ(run.status, 4);
+  for (const auto& [chip, addresses] :
+       {std::pair{"/CHIP:24RF08", std::vector{0x54u, 0x55u, 0x56u, 0x57u, 0x5Cu}},
+        {"/CHIP:24C16", std::vector{0x50u, 0x51u, 0x52u, 0x53u, 0x54u, 0x55u, 0x56u, 0x57u}}}) {
+    for (const unsigned address : addresses) {
+      char line[256];
+      std::snprintf(line, sizeof(line),
+                    "ebrilo: /dev/i2c-1: address 0x%02X belongs to the kernel driver at24 "
+                    "(1-%04x), which may write the chip too; unbind it with: echo 1-%04x | sudo "
+                    "tee /sys/bus/i2c/drivers/at24/unbind\r\n",
+                    address, address, address);
+      const ProgramRun run = RunOn({"at24", address}, {"copy.bin", "/R", "/PORT:i2c-1", chip});
+      EXPECT_EQ(run.err, line);
+      EXPECT_EQ(run.status, 4);
+    }
+  }
 }
 
 }  // namespace

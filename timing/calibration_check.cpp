@@ -16,6 +16,14 @@ constexpr std::uint32_t kWindowMs = 2;
 // Delays found more than 10 % short of 40 µs send calibration round again.
 constexpr double kShortestBitDelayMicroseconds = 36.0;
 
+// ... and so do delays more than twice as long. The process held up while
+// calibration timed its short loop makes the difference between the loops
+// look small and the count huge: a delay of milliseconds, which the bus
+// takes, but which makes a run last hours instead of seconds, and makes a
+// USB adapter's CTS seem to follow at once (every read comes a whole bit
+// delay after the line changed).
+constexpr double kLongestBitDelayMicroseconds = 80.0;
+
 // Calibration is repeated at most this many times.
 constexpr int kRecalibrations = 3;
 
@@ -60,16 +68,21 @@ double MeasureBitDelay() {
 
 void CalibrateDelayChecked() {
   std::int32_t best_count = 0;
-  double best = 0;
+  double best_ratio = 0;
   for (int attempt = 0; attempt <= kRecalibrations; ++attempt) {
     CalibrateDelay();
     const double measured = MeasureBitDelay();
     // A tick counter that did not move tells nothing: the count stands.
-    if (measured == 0 || measured >= kShortestBitDelayMicroseconds) {
+    if (measured == 0 ||
+        (measured >= kShortestBitDelayMicroseconds && measured <= kLongestBitDelayMicroseconds)) {
       return;
     }
-    if (measured > best) {
-      best = measured;
+    // How many times too short or too long the delays are.
+    const double ratio = measured < kCalibratedBitDelayMicroseconds
+                             ? kCalibratedBitDelayMicroseconds / measured
+                             : measured / kCalibratedBitDelayMicroseconds;
+    if (best_ratio == 0 || ratio < best_ratio) {
+      best_ratio = ratio;
       best_count = delay_count;
     }
   }

@@ -33,6 +33,11 @@ constexpr double kStretchMicroseconds = 500.0;
 constexpr int kTimedStretches = 50;
 constexpr int kTimingRounds = 5;
 
+// A stretch that took more than twice as long as asked, at its shortest,
+// shortens the delay to this much over what was asked.
+constexpr double kLongestRatio = 0.5;
+constexpr double kShortenedTo = 1.1;
+
 // The post-write wait ends once more than this many milliseconds have passed.
 constexpr std::uint32_t kSettleMs = 50;
 
@@ -133,11 +138,19 @@ void SetBitDelay(double microseconds, double scl_microseconds) {
       shortest = std::min(shortest, MicrosecondCount() - started);
     }
     // A clock that did not move tells nothing; one that jumped is not
-    // believed beyond doubling the delay a round.
-    if (shortest == 0 || static_cast<double>(shortest) >= stretch) {
+    // believed beyond doubling or halving the delay a round. A delay more
+    // than twice too long (a calibration held up while it timed its short
+    // loop) is brought down to 10 % over, which stays long enough should no
+    // round follow to time it.
+    if (shortest == 0) {
       break;
     }
-    delay_count = ScaledCount(delay_count, std::min(stretch / static_cast<double>(shortest), 2.0));
+    const double ratio = stretch / static_cast<double>(shortest);
+    if (ratio <= 1 && ratio >= kLongestRatio) {
+      break;
+    }
+    delay_count = ScaledCount(
+        delay_count, ratio > 1 ? std::min(ratio, 2.0) : std::max(ratio * kShortenedTo, 0.5));
   }
   scl_hold_count = scl_microseconds > microseconds
                        ? ScaledCount(delay_count, (scl_microseconds - microseconds) / microseconds)

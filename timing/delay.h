@@ -23,10 +23,9 @@ inline constexpr double kCalibratedBitDelayMicroseconds = 40.0;
 // until no stretch of delays comes out shorter than asked, by at most a
 // doubling a round: a calibration that something disturbed keeps a count
 // that is short (the plain chips' is not checked at 40 µs), and a delay of
-// 5 µs has no room to spare. Interference only lengthens a stretch, so the
-// shortest one shows what the delay really takes. scl_hold_count then
-// makes up the rest of scl_microseconds where that is longer: the timed
-// count, scaled.
+// 5 µs has no room to spare. One more than twice too long is shortened. Interference only lengthens
+// a stretch, so the shortest one shows what the delay really takes. scl_hold_count then makes up
+// the rest of scl_microseconds where that is longer: the timed count, scaled.
 void SetBitDelay(double microseconds, double scl_microseconds);
 
 // Measures the busy loop against the tick counter and sets delay_count.
@@ -36,9 +35,11 @@ void CalibrateDelay();
 // calibration that something disturbed (the process stopped for a while,
 // other work competing for the processor) measures the busy loop slower than
 // it is, and its bit delays come out too short for the chip and the
-// interface circuit. While the delays time more than 10 % short of 40 µs,
-// calibration runs again, at most three more times; then the count whose
-// delays came closest is kept.
+// interface circuit. A process held up while the short loop was timed
+// makes the count far too large instead, and the delays milliseconds long.
+// While the delays time more than 10 % short of 40 µs or more than twice
+// as long, calibration runs again, at most three more times; then the count
+// whose delays came closest is kept.
 void CalibrateDelayChecked();
 
 // Times bit delays of the current delay_count for about 100 ms, in windows

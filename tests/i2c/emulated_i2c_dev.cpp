@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <vector>
@@ -122,10 +123,12 @@ void OnConnected(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer) {
 }
 
 // The driver's link as sysfs has it on the chip's client, 1-0054.
-void BindDriver(const std::string& driver) {
+void BindDriver(const std::string& driver, unsigned address) {
   namespace fs = std::filesystem;
   gchar* root = umockdev_testbed_get_root_dir(testbed);
-  const fs::path client = fs::path(root) / "sys/bus/i2c/devices/1-0054";
+  char name[8];
+  std::snprintf(name, sizeof(name), "1-%04x", address);
+  const fs::path client = fs::path(root) / "sys/bus/i2c/devices" / name;
   g_free(root);
   fs::create_directories(client);
   fs::create_symlink("../../../../bus/i2c/drivers/" + driver, client / "driver");
@@ -146,7 +149,7 @@ void EmulatedI2cDevStart(const EmulatedI2cDev& adapter) {
     g_error("umockdev: %s", error->message);
   }
   if (!adapter.driver_at_chip.empty()) {
-    BindDriver(adapter.driver_at_chip);
+    BindDriver(adapter.driver_at_chip, adapter.driver_address);
   }
 }
 

@@ -10,8 +10,9 @@
 #include <string>
 
 struct EmulatedI2cDev {
-  // A kernel driver bound at the chip's first address (0x54), or none.
+  // A kernel driver bound at one of the chip's addresses, or none.
   std::string driver_at_chip;
+  unsigned driver_address = 0x54;
 };
 
 // Builds the testbed; the programs started from now on see it. The simulated
