@@ -90,7 +90,7 @@ std::string AllowedClocks(BusCarrier carrier, bool own_bit_delay) {
 void ApplyBusClock() {
   const double microseconds = kHalfPeriodsPerMs / bus_clock_khz;
   if (microseconds != kCalibratedBitDelayMicroseconds) {
-    SetBitDelay(microseconds);
+    SetBitDelay(microseconds, kSclWaitMicroseconds);
   }
 }
 

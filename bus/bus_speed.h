@@ -13,6 +13,19 @@
 
 #include "bus/transfer.h"
 
+// The least time between two changes of SCL on the serial port, in µs. An
+// RS-232 driver slews at about 4 V/µs, so a ±12 V port needs 6 µs for a
+// whole swing, and SCL follows only once the swing has passed the circuit's
+// thresholds. After a shorter phase the next edge starts short of the rail
+// and gets there sooner: at a 5 µs bit delay the reference circuit's SCL
+// stayed high only 3.2 µs and low 4.3 µs where one bit delay made the phase
+// (a data bit sent, the gap between two bits received). Such a phase is
+// lengthened to 6 µs before SCL changes again: SCL then stays high 5.1 µs
+// and low 6.0 µs at every swing, room for delays that come out a few per
+// cent short. Phases of two bit delays or more (SCL low while a data bit is
+// set up, high while a bit is read) keep them.
+inline constexpr double kSclWaitMicroseconds = 6.0;
+
 // The bus clock of the run in kHz, set by ChooseBusClock before the bus is
 // opened: on the serial port 500 divided by the bit delay in µs (12.5 for
 // the 24RF08's 40 µs); 0 on an I2C adapter, whose clock is the kernel's.
@@ -30,8 +43,9 @@ bool ChooseBusClock(BusCarrier carrier, bool own_bit_delay,
 std::string AllowedClocks(BusCarrier carrier, bool own_bit_delay);
 
 // Puts the clock into effect on the serial port, once the bit delay is
-// calibrated: nothing changes for a chip that keeps its own bit delay at
-// its own speed. The CH341A takes bus_clock_khz at its opening.
+// calibrated, with SCL's phases at least kSclWaitMicroseconds: nothing
+// changes for a chip that keeps its own bit delay at its own speed. The
+// CH341A takes bus_clock_khz at its opening.
 void ApplyBusClock();
 
 // Empty, or a line for a connection that read unreliably: where the bus ran

@@ -22,6 +22,11 @@ std::uint64_t shortest_change = kNoneTimed;
 std::uint64_t last_change = 0;
 std::uint64_t read_settle = 0;
 
+// True from an RTS change until another primitive's bit delay: SCL's phase
+// has then lasted one bit delay, and SCL changes again only once SclHold has
+// made it the least wait for SCL.
+bool scl_phase_of_one_delay = false;
+
 std::int32_t Asserted(bool high, bool inverted) {
   return high != inverted ? 1 : 0;
 }
@@ -45,13 +50,18 @@ void SetDtr(std::int32_t level) {
   DTR(level);
   ChangeEnded(started);
   BitDelay();
+  scl_phase_of_one_delay = false;
 }
 
 void SetRts(std::int32_t level) {
+  if (scl_phase_of_one_delay) {
+    SclHold();
+  }
   const std::uint64_t started = ChangeStarts();
   RTS(level);
   ChangeEnded(started);
   BitDelay();
+  scl_phase_of_one_delay = true;
 }
 
 }  // namespace
@@ -92,6 +102,7 @@ void SclLow() {
 
 bool ReadSda() {
   BitDelay();
+  scl_phase_of_one_delay = false;
   if (read_settle != 0) {
     WaitUntilMicrosecond(last_change + read_settle);
   }

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The bus lines on the serial port's modem lines: RTS drives SCL, DTR drives
 // SDA-Out, CTS senses SDA-In. Each drive primitive makes exactly one port call
-// and then one bit delay; there is no shadow copy of the line states, so a
-// line set to the level it already has is still set again and still waited on.
+// and then one bit delay; at a fast clock an SCL phase of one bit delay is
+// lengthened before SCL changes again (see kSclWaitMicroseconds). There is
+// no shadow copy of the line states, so a line set to the level it already
+// has is still set again and still waited on.
 #pragma once
 
 #include <cstdint>

@@ -8,6 +8,7 @@
 #include "platform/platform.h"
 
 std::int32_t delay_count = 0;
+std::int32_t scl_hold_count = 0;
 
 namespace {
 
@@ -30,7 +31,12 @@ constexpr std::int64_t kMaximumTrialPasses = std::int64_t{1} << 31;
 // undisturbed, this many stretches a round, in at most this many rounds.
 constexpr double kStretchMicroseconds = 500.0;
 constexpr int kTimedStretches = 50;
-constexpr int kTimingRounds = 3;
+constexpr int kTimingRounds = 5;
+
+// A stretch that took more than twice as long as asked, at its shortest,
+// shortens the delay to this much over what was asked.
+constexpr double kLongestRatio = 0.5;
+constexpr double kShortenedTo = 1.1;
 
 // The post-write wait ends once more than this many milliseconds have passed.
 constexpr std::uint32_t kSettleMs = 50;
@@ -118,7 +124,7 @@ std::int32_t ScaledCount(std::int32_t count, double factor) {
                          std::numeric_limits<std::int32_t>::max()));
 }
 
-void SetBitDelay(double microseconds) {
+void SetBitDelay(double microseconds, double scl_microseconds) {
   delay_count = ScaledCount(delay_count, microseconds / kBitDelayMicroseconds);
   const int delays = static_cast<int>(std::ceil(kStretchMicroseconds / microseconds));
   const double stretch = delays * microseconds;
@@ -132,16 +138,33 @@ void SetBitDelay(double microseconds) {
       shortest = std::min(shortest, MicrosecondCount() - started);
     }
     // A clock that did not move tells nothing; one that jumped is not
-    // believed beyond doubling the delay a round.
-    if (shortest == 0 || static_cast<double>(shortest) >= stretch) {
-      return;
+    // believed beyond doubling or halving the delay a round. A delay more
+    // than twice too long (a calibration held up while it timed its short
+    // loop) is brought down to 10 % over, which stays long enough should no
+    // round follow to time it.
+    if (shortest == 0) {
+      break;
     }
-    delay_count = ScaledCount(delay_count, std::min(stretch / static_cast<double>(shortest), 2.0));
+    const double ratio = stretch / static_cast<double>(shortest);
+    if (ratio <= 1 && ratio >= kLongestRatio) {
+      break;
+    }
+    delay_count = ScaledCount(
+        delay_count, ratio > 1 ? std::min(ratio, 2.0) : std::max(ratio * kShortenedTo, 0.5));
   }
+  scl_hold_count = scl_microseconds > microseconds
+                       ? ScaledCount(delay_count, (scl_microseconds - microseconds) / microseconds)
+                       : 0;
 }
 
 void BitDelay() {
   SpinBusyCounter(delay_count);
+}
+
+void SclHold() {
+  if (scl_hold_count > 0) {
+    SpinBusyCounter(scl_hold_count);
+  }
 }
 
 // Both waits poll: no sleep, so they end as soon as the tick counter allows.

@@ -10,16 +10,23 @@
 // Passes of the busy loop in one bit delay; 0 until calibrated, then 1 or more.
 extern std::int32_t delay_count;
 
+// Passes of the busy loop that lengthen an SCL phase of one bit delay to the
+// least wait for SCL, where SetBitDelay was given one longer than the bit
+// delay; 0 otherwise.
+extern std::int32_t scl_hold_count;
+
 // The bit delay calibration aims at, in microseconds: the 24RF08's.
 inline constexpr double kCalibratedBitDelayMicroseconds = 40.0;
 
 // Scales delay_count from the calibrated 40 µs to a bit delay of about
 // microseconds, then times it on the microsecond clock and lengthens it
-// until no stretch of delays comes out shorter than asked: calibration may
-// keep a count up to 10 % short of 40 µs, and a delay of 5 µs has no such
-// room to spare. Interference only lengthens a stretch, so the shortest one
-// shows what the delay really takes.
-void SetBitDelay(double microseconds);
+// until no stretch of delays comes out shorter than asked, by at most a
+// doubling a round: a calibration that something disturbed keeps a count
+// that is short (the plain chips' is not checked at 40 µs), and a delay of
+// 5 µs has no room to spare. One more than twice too long is shortened. Interference only lengthens
+// a stretch, so the shortest one shows what the delay really takes. scl_hold_count then makes up
+// the rest of scl_microseconds where that is longer: the timed count, scaled.
+void SetBitDelay(double microseconds, double scl_microseconds);
 
 // Measures the busy loop against the tick counter and sets delay_count.
 void CalibrateDelay();
@@ -43,6 +50,10 @@ double MeasureBitDelay();
 
 // One bit delay: delay_count passes of the busy loop.
 void BitDelay();
+
+// The rest of SCL's least wait after a phase of one bit delay:
+// scl_hold_count passes of the busy loop, none where that is 0.
+void SclHold();
 
 // Waits until at least ms milliseconds have passed.
 void WaitTicks(std::uint32_t ms);

@@ -183,10 +183,8 @@ void CheckCts(const Waveforms& waves, const PortModel& port, const Schedule& sch
 
 Margins Evaluate(const Waveforms& waves, const PortModel& port, const Schedule& schedule) {
   Margins margins;
-  margins.level = kInfinity;
-  margins.held = kInfinity;
-  margins.cts = kInfinity;
-  margins.pins = kInfinity;
+  margins.level = margins.held = margins.cts = kInfinity;
+  margins.scl_high = margins.scl_low = margins.pins = kInfinity;
   const double vcc = port.chip_vcc;
   CheckLevels(waves, waves.scl, "SCL", &LineLevels::scl, schedule, vcc, margins);
   CheckLevels(waves, waves.sda, "SDA", &LineLevels::sda, schedule, vcc, margins);
@@ -196,19 +194,19 @@ Margins Evaluate(const Waveforms& waves, const PortModel& port, const Schedule& 
   for (std::size_t row = 0, since = 0; row < waves.time.size(); ++row) {
     const bool high = waves.scl[row] > 0.7 * vcc;
     if ((high || waves.scl[row] < 0.3 * vcc) && high != (waves.scl[since] > 0.7 * vcc)) {
-      if (since != 0 && waves.time[row] - waves.time[since] < (high ? 4.7e-6 : 4.0e-6)) {
-        Fail(margins, "SCL too short for 100 kHz at " + Milliseconds(waves.time[row]));
-      }
+      double& shortest = high ? margins.scl_low : margins.scl_high;
+      shortest = std::min(shortest, since == 0 ? kInfinity : waves.time[row] - waves.time[since]);
       since = row;
     }
-  }
-  for (std::size_t row = 0; row < waves.time.size(); ++row) {
     for (const double volts : {waves.scl[row], waves.sda[row]}) {
       margins.pins = std::min({margins.pins, volts + 0.5, vcc + 0.5 - volts});
     }
     margins.clamp = std::max(margins.clamp, waves.clamp[row]);
     margins.supply = std::max(margins.supply, std::abs(waves.supply[row]));
     margins.port_output = std::max(margins.port_output, waves.port_output[row]);
+  }
+  if (margins.scl_high < 4.0e-6 || margins.scl_low < 4.7e-6) {
+    Fail(margins, "SCL too short for 100 kHz: high at least 4.0 us, low 4.7 us");
   }
   margins.port_output_limit = port.rs232 ? port.volts / kRs232RatedLoad : kLogicOutputLimit;
   if (margins.pins < 0 || margins.clamp > kClampLimit) {
@@ -225,15 +223,16 @@ Margins Evaluate(const Waveforms& waves, const PortModel& port, const Schedule& 
 
 std::string MarginsHead() {
   return "| Port | Bus lines settle (10 us) | Bus level margin | SDA held while SCL high | "
-         "CTS margin at samples | Pin voltage margin | Clamp current (1 mA) | "
-         "Supply current (5 mA) | Port output current (limit) |\n"
-         "|---|---|---|---|---|---|---|---|---|\n";
+         "CTS margin at samples | SCL high, low (4.0, 4.7 us) | Pin voltage margin | "
+         "Clamp current (1 mA) | Supply current (5 mA) | Port output current (limit) |\n"
+         "|---|---|---|---|---|---|---|---|---|---|\n";
 }
 
 std::string MarginsRow(const std::string& name, const Margins& margins) {
   return "| " + name + " | " + Format("%.2f us", margins.settle * 1e6) + " | " +
          Format("%.2f V", margins.level) + " | " + Format("%.2f V", margins.held) + " | " +
-         Format("%.2f V", margins.cts) + " | " + Format("%.2f V", margins.pins) + " | " +
+         Format("%.2f V", margins.cts) + " | " + Format("%.2f us, ", margins.scl_high * 1e6) +
+         Format("%.2f us", margins.scl_low * 1e6) + " | " + Format("%.2f V", margins.pins) + " | " +
          Format("%.3f mA", margins.clamp * 1e3) + " | " + Format("%.2f mA", margins.supply * 1e3) +
          " | " + Format("%.2f mA", margins.port_output * 1e3) + " (" +
          Format("%.2f mA", margins.port_output_limit * 1e3) + ") |\n";

@@ -29,6 +29,7 @@ struct Margins {
   // receiver's thresholds (2.4 V and 0.8 V; logic-level: 0.7 and 0.3 of its
   // I/O voltage).
   double cts = 0;
+  double scl_high = 0, scl_low = 0;  // SCL's shortest high and low as the chip sees it
   // The chip's pins: how far inside -0.5 V to VCC + 0.5 V, and the largest
   // current through their clamp diodes.
   double pins = 0;

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "bus/bus_speed.h"
+
 namespace {
 
 // A gap this many bit delays long or more is a wait (the port's settling
@@ -216,10 +218,7 @@ Schedule BuildSchedule(const std::vector<TraceChange>& write_run,
   // for each data byte.
   const std::size_t read_end =
       FindChange(read_run, repeated_start, 1 + 9 * (1 + data_bytes), SclFalls, "clocks");
-  const LineLevels& joined = write_run[write_end].lines;
-  const LineLevels& joining = read_run[read_begin].lines;
-  if (joined.scl != joining.scl || joined.sda != joining.sda || joined.dtr != joining.dtr ||
-      joined.rts != joining.rts || joined.cts != joining.cts) {
+  if (write_run[write_end].lines != read_run[read_begin].lines) {
     throw std::runtime_error("the runs do not join: their lines differ after the probe");
   }
 
@@ -231,8 +230,13 @@ Schedule BuildSchedule(const std::vector<TraceChange>& write_run,
 
   Schedule schedule{.bit_delay = bit_delay};
   double time = 0;
+  const double hold = std::max(kSclWaitMicroseconds * 1e-6 - bit_delay, 0.0);
+  bool scl_moved = false;  // by the step before: moved again a bit delay on, it waits hold more
   for (const GridStep& step : grid) {
-    time += static_cast<double>(step.delays) * bit_delay;
+    const bool again =
+        scl_moved && step.delays == 1 && schedule.steps.back().lines.rts != step.lines.rts;
+    time += static_cast<double>(step.delays) * bit_delay + (again ? hold : 0);
+    scl_moved = !schedule.steps.empty() && schedule.steps.back().lines.rts != step.lines.rts;
     ScheduleStep& added = schedule.steps.emplace_back();
     added.time = time;
     added.lines = step.lines;

@@ -4,9 +4,10 @@
 // simulated clock, whose gaps between line changes are the bit delays plus
 // the simulator's own cost, stretched now and then by the machine's load. So
 // only the order of the changes and the number of bit delays between them
-// are kept, and each step is laid on a grid of exactly one bit delay; waits
-// far longer than a few bit delays (the port's settling time, the write
-// cycle) shrink to a few bit delays, as nothing moves on the lines meanwhile.
+// are kept, and each step is laid on a grid of exactly one bit delay (an SCL
+// phase of one bit delay lengthened to the program's least one for SCL);
+// waits far longer than a few bit delays (the port's settling time, the
+// write cycle) shrink to a few bit delays, as nothing moves on the lines.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,7 @@ struct LineLevels {
   bool dtr = false;
   bool rts = false;
   bool cts = false;
+  bool operator==(const LineLevels&) const = default;
 };
 
 struct TraceChange {
