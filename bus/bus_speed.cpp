@@ -5,11 +5,15 @@
 #include <array>
 #include <cmath>
 
+#include "bus/serial_lines.h"
 #include "timing/delay.h"
 
 double bus_clock_khz = 0;
 
 namespace {
+
+// Whether the chip of the run keeps its own bit delay (the 24RF08).
+bool own_speed = false;
 
 // A bit delay of half the clock's period, in µs: 40 µs is 12.5 kHz.
 constexpr double kHalfPeriodsPerMs = 500.0;
@@ -53,6 +57,7 @@ int SerialLimit(bool own_bit_delay) {
 bool ChooseBusClock(BusCarrier carrier, bool own_bit_delay,
                     std::optional<std::string_view> requested) {
   const std::optional<int> khz = requested ? WholeNumber(*requested) : std::nullopt;
+  own_speed = own_bit_delay;
   switch (carrier) {
     case BusCarrier::kI2cAdapter:
       bus_clock_khz = 0;
@@ -89,6 +94,7 @@ std::string AllowedClocks(BusCarrier carrier, bool own_bit_delay) {
 // Called for the serial port only; 40 µs stays the count calibration found.
 void ApplyBusClock() {
   const double microseconds = kHalfPeriodsPerMs / bus_clock_khz;
+  sda_set_only_on_change = !own_speed;
   if (microseconds != kCalibratedBitDelayMicroseconds) {
     SetBitDelay(microseconds, kSclWaitMicroseconds);
   }

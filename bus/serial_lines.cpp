@@ -8,6 +8,7 @@
 #include "timing/delay.h"
 
 BusOptions bus_options;
+bool sda_set_only_on_change = false;
 std::string port_name = "COM1";
 
 namespace {
@@ -26,6 +27,9 @@ std::uint64_t read_settle = 0;
 // has then lasted one bit delay, and SCL changes again only once SclHold has
 // made it the least wait for SCL.
 bool scl_phase_of_one_delay = false;
+
+// DTR as last set, -1 from the port's opening until then.
+std::int32_t dtr_level = -1;
 
 std::int32_t Asserted(bool high, bool inverted) {
   return high != inverted ? 1 : 0;
@@ -46,6 +50,10 @@ void ChangeEnded(std::uint64_t started) {
 }
 
 void SetDtr(std::int32_t level) {
+  if (sda_set_only_on_change && level == dtr_level) {
+    return;
+  }
+  dtr_level = level;
   const std::uint64_t started = ChangeStarts();
   DTR(level);
   ChangeEnded(started);
@@ -73,6 +81,7 @@ std::string SerialPortMode() {
 }
 
 void OpenSerialPort() {
+  dtr_level = -1;
   OPENCOM(SerialPortMode().c_str());
 }
 

@@ -2,9 +2,9 @@
 // The bus lines on the serial port's modem lines: RTS drives SCL, DTR drives
 // SDA-Out, CTS senses SDA-In. Each drive primitive makes exactly one port call
 // and then one bit delay; at a fast clock an SCL phase of one bit delay is
-// lengthened before SCL changes again (see kSclWaitMicroseconds). There is
-// no shadow copy of the line states, so a line set to the level it already
-// has is still set again and still waited on.
+// lengthened before SCL changes again (see kSclWaitMicroseconds). A line set
+// to the level it already has is still set again and still waited on, but
+// for SDA on a plain chip's bus (sda_set_only_on_change).
 #pragma once
 
 #include <cstdint>
@@ -21,6 +21,12 @@ struct BusOptions {
 // Read on every line change; set once by the run sequence before the port
 // is opened.
 extern BusOptions bus_options;
+
+// Set for a plain chip's faster bus: SDA is driven only where its level
+// changes. A data bit equal to the one before it then costs no line change
+// and no bit delay; SCL's low phase still lasts the least wait for SCL, as
+// after any phase of one bit delay. The 24RF08's bus keeps every change.
+extern bool sda_set_only_on_change;
 
 // The port the bus is on: COM1 unless the command line named another. Set
 // once by the run sequence before the port is opened.
