@@ -34,13 +34,14 @@ void PrintBanner() {
 // it. The plain chips' bit delay is timed and lengthened on the microsecond
 // clock once scaled (ApplyBusClock), at the length the bus uses it: a check
 // at 40 µs would tell nothing more, and on a busy machine its repeated
-// calibrations cost a second each.
+// calibrations cost a second each. For the same reason their calibration's
+// trials are shorter.
 void InitializeTimer() {
   ConsoleWrite("Initializing timer...");
   if (current_chip->own_bit_delay) {
     CalibrateDelayChecked();
   } else {
-    CalibrateDelay();
+    CalibrateDelay(kPlainChipTrialMs);
   }
   ConsoleLine(std::to_string(delay_count) + " OK!");
 }

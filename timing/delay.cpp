@@ -19,9 +19,6 @@ namespace {
 volatile std::int32_t busy_counter = 0;
 volatile std::int32_t outer_counter = 0;
 
-// Calibration stops once the long loop of a trial takes more than this.
-constexpr std::uint32_t kMinimumTrialMs = 300;
-
 // ... or once a trial reaches this many passes, which no real machine makes in
 // 300 ms: it keeps a tick counter that never advances from stalling start-up.
 constexpr std::int64_t kMaximumTrialPasses = std::int64_t{1} << 31;
@@ -93,7 +90,7 @@ std::int64_t RoundHalfEven(double value) {
   return static_cast<std::int64_t>(std::nearbyint(value));
 }
 
-void CalibrateDelay() {
+void CalibrateDelay(std::uint32_t minimum_trial_ms) {
   delay_count = 1;
   // x doubles every trial; 64 bits keep the last doubling from overflowing.
   std::int64_t x = 1;
@@ -102,7 +99,7 @@ void CalibrateDelay() {
     x = 2 * x;
     delay_count = static_cast<std::int32_t>(RoundHalfEven(std::sqrt(static_cast<double>(x))));
     times = MeasureLoops(delay_count);
-  } while (times.t_loop <= kMinimumTrialMs && x < kMaximumTrialPasses);
+  } while (times.t_loop <= minimum_trial_ms && x < kMaximumTrialPasses);
 
   // The long loop made about x more busy passes than the short one. A long
   // loop that did not measure longer than the short one (a tick counter that

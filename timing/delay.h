@@ -28,8 +28,18 @@ inline constexpr double kCalibratedBitDelayMicroseconds = 40.0;
 // the rest of scl_microseconds where that is longer: the timed count, scaled.
 void SetBitDelay(double microseconds, double scl_microseconds);
 
+// Calibration stops once the long loop of a trial takes more than this
+// many milliseconds: the trials double, so the whole takes about twice it.
+inline constexpr std::uint32_t kMinimumTrialMs = 300;
+
+// The plain chips' shorter trials: their bit delay is then timed on the
+// microsecond clock and lengthened until none comes out short
+// (SetBitDelay), so a count a few per cent off costs nothing but a few per
+// cent of the bus's speed, and the start-up is shorter by half a second.
+inline constexpr std::uint32_t kPlainChipTrialMs = 50;
+
 // Measures the busy loop against the tick counter and sets delay_count.
-void CalibrateDelay();
+void CalibrateDelay(std::uint32_t minimum_trial_ms = kMinimumTrialMs);
 
 // CalibrateDelay, then a check of its result against the tick counter. A
 // calibration that something disturbed (the process stopped for a while,
