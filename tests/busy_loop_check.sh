@@ -35,7 +35,7 @@ for program in "$@"; do
   callers=$(echo "$listing" | awk -v spin="<$spin>" '
     /^[0-9a-f]+ <.*>:$/ { name = $2 }
     /(call|jmp) +[0-9a-f]+ </ && $NF == spin { print name }' | sort -u)
-  for user in _Z8BitDelayv _Z14CalibrateDelayv; do
+  for user in _Z8BitDelayv _Z14CalibrateDelayj; do
     echo "$callers" | grep -q "<$user>:" || fail "$program" "$user does not run the busy loop"
   done
 
